@@ -1,0 +1,104 @@
+#include "app/CommandLine.h"
+
+#include "text/Gbk.h"
+
+namespace quorvane {
+
+namespace {
+
+bool IsSeparator(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte >= 1 && byte <= 32;
+}
+
+// The first row, in list order, whose disk and partition cells are exactly
+// these texts; -1 when none is. Extended containers have no partition number
+// and are never found.
+int FindRow(const PartitionRows& rows, const std::string& disk, const std::string& partition) {
+    for (int row = 0; row < rows.Count(); ++row)
+        if (rows.Cell(row, ColumnDisk) == disk && rows.Cell(row, ColumnPartition) == partition)
+            return row;
+    return -1;
+}
+
+constexpr CommandOutcome Invalid{CommandVerdict::Invalid, false};
+constexpr CommandOutcome Apply{CommandVerdict::Valid, true};
+
+}  // namespace
+
+std::vector<std::string> SplitCommandLine(std::string_view line) {
+    std::vector<std::string> parameters;
+    size_t i = 0;
+    for (;;) {
+        while (i < line.size()) {
+            if (IsSeparator(line[i])) ++i;
+            else if (line.substr(i, 2) == "\"\"") i += 2;
+            else break;
+        }
+        if (i >= line.size()) break;
+        const size_t start = i;
+        bool quoted = false;
+        for (; i < line.size() && (quoted || !IsSeparator(line[i])); ++i)
+            if (line[i] == '"') quoted = !quoted;
+        std::string parameter(line.substr(start, i - start));
+        if (parameter.size() >= 2 && parameter.front() == '"' && parameter.back() == '"')
+            parameter = parameter.substr(1, parameter.size() - 2);
+        parameters.push_back(std::move(parameter));
+    }
+    return parameters;
+}
+
+std::string JoinCommandLine(std::string_view program, const std::vector<std::string>& parameters) {
+    std::string line(program);
+    for (const std::string& parameter : parameters) {
+        bool blank = false;
+        for (const char c : parameter) blank = blank || IsSeparator(c);
+        line += ' ';
+        line += blank ? '"' + parameter + '"' : parameter;
+    }
+    return line;
+}
+
+bool IsHelpSwitch(const std::vector<std::string>& parameters) {
+    if (parameters.size() != 1) return false;
+    const std::string option = UpperCaseAscii(parameters[0]);
+    return option == "/?" || option == "/H";
+}
+
+CommandOutcome ProcessCommandLine(const std::vector<std::string>& parameters, PartitionRows& rows) {
+    if (parameters.empty()) return {CommandVerdict::WindowMode, false};
+    // The help box was shown at start; any other single parameter asks nothing.
+    if (parameters.size() == 1) return IsHelpSwitch(parameters) ? CommandOutcome{CommandVerdict::Valid, false} : Invalid;
+
+    const std::string option = UpperCaseAscii(parameters[0]);
+    if (parameters.size() == 3 && option == "/F") {
+        const std::string from = UpperCaseAscii(parameters[1]);
+        const std::string to = UpperCaseAscii(parameters[2]);
+        for (int row = 0; row < rows.Count(); ++row)
+            if (rows.Cell(row, ColumnId) == from) rows.SetCell(row, ColumnId, to);
+        return Apply;
+    }
+    if (parameters.size() == 3 && option == "/S") {
+        const std::string id = UpperCaseAscii(parameters[1]);
+        const std::string label = UpperCaseAscii(parameters[2]);
+        if (id == "05" || id == "0F") return Invalid;  // extended containers carry no label
+        for (int row = 0; row < rows.Count(); ++row)
+            if (rows.Cell(row, ColumnId) == id) rows.SetCell(row, ColumnLabel, label);
+        return Apply;
+    }
+    if (parameters.size() == 4 && (option == "/M" || option == "/L")) {
+        const int row = FindRow(rows, UpperCaseAscii(parameters[1]), UpperCaseAscii(parameters[2]));
+        const std::string& value = parameters[3];
+        if (row < 0) return Invalid;
+        if (option == "/M") {
+            if (value.empty() || value.size() > 2) return Invalid;
+            rows.SetCell(row, ColumnId, value);  // as given; the writer upper-cases it
+        } else {
+            rows.SetCell(row, ColumnLabel, CutToBytes(value, 11));
+        }
+        return Apply;
+    }
+    return Invalid;
+}
+
+}  // namespace quorvane

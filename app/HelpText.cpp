@@ -1,0 +1,18 @@
+#include "app/HelpText.h"
+
+#include "text/Texts.h"
+
+namespace quorvane {
+
+std::string BuildHelpText() {
+    using namespace texts;
+    std::string text = HelpHead;
+    // "/F" and "/S" are shorter switches and carry two TABs before their text.
+    text += std::string(HelpModifySwitch) + "\t" + HelpModifyText + "\r";
+    text += std::string(HelpFindSwitch) + "\t\t" + HelpFindText + "\r";
+    text += std::string(HelpLabelSwitch) + "\t" + HelpLabelText + "\r";
+    text += std::string(HelpSetSwitch) + "\t\t" + HelpSetText;
+    return text;
+}
+
+}  // namespace quorvane

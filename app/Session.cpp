@@ -1,0 +1,65 @@
+#include "app/Session.h"
+
+#include "app/CommandLine.h"
+#include "app/HelpText.h"
+#include "apply/ApplyPendingChanges.h"
+#include "scan/ScanDisks.h"
+
+namespace quorvane {
+
+namespace {
+
+class WaitCursor {
+   public:
+    explicit WaitCursor(Shell& shell) : shell_(shell) { shell_.SetWaitCursor(true); }
+    ~WaitCursor() { shell_.SetWaitCursor(false); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+   private:
+    Shell& shell_;
+};
+
+}  // namespace
+
+void Session::Start(const std::vector<std::string>& parameters) {
+    helpText_ = BuildHelpText();
+    if (IsHelpSwitch(parameters)) {
+        shell_.ShowHelp(helpText_);
+        shell_.RequestClose();
+    }
+    if (IsWindows9x(platform_.Version())) shell_.RequestClose();
+    if (parameters.empty()) shell_.ShowMainWindow();
+    {
+        WaitCursor wait(shell_);
+        ScanDisks(platform_, rows_);
+        temporaryNames_ = AssignTemporaryDriveLetters(platform_, rows_);
+        ScanDisks(platform_, rows_);
+    }
+    shell_.SelectRow(0);
+
+    const CommandOutcome outcome = ProcessCommandLine(parameters, rows_);
+    if (outcome.verdict == CommandVerdict::WindowMode) return;
+    if (outcome.verdict == CommandVerdict::Invalid) exitCode_ = ExitInvalidCommand;
+    if (outcome.runApplyPass) ApplyAndClose();
+    else shell_.RequestClose();
+}
+
+void Session::ApplyAndClose() {
+    {
+        WaitCursor wait(shell_);
+        ChangeFailures failures = ApplyPendingChanges(platform_, rows_);
+        failures_.insert(failures_.end(), failures.begin(), failures.end());
+    }
+    if (!failures_.empty()) exitCode_ = ExitNotApplied;
+    shell_.RequestClose();
+}
+
+void Session::OnClose() {
+    if (closed_) return;
+    closed_ = true;
+    WaitCursor wait(shell_);
+    RemoveTemporaryDriveLetters(platform_, temporaryNames_);
+}
+
+}  // namespace quorvane

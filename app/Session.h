@@ -1,0 +1,71 @@
+// One run of the program: the rows, the temporary drive names, the start
+// sequence and the single close path. The window program and the image tool
+// both drive it; only the Shell differs.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "apply/ChangeFailure.h"
+#include "apply/TemporaryDriveLetters.h"
+#include "platform/Platform.h"
+#include "scan/PartitionRows.h"
+
+namespace quorvane {
+
+// What the start sequence asks of the window (or of a program without one).
+class Shell {
+   public:
+    virtual ~Shell() = default;
+    // Shows the help box and returns once the user has dismissed it.
+    virtual void ShowHelp(const std::string& helpText) = 0;
+    // Posts WM_CLOSE to the main window; it is handled once the loop runs.
+    virtual void RequestClose() = 0;
+    virtual void ShowMainWindow() = 0;
+    virtual void SelectRow(int row) = 0;
+    // The wait cursor while disks are read and written.
+    virtual void SetWaitCursor(bool wait) = 0;
+};
+
+// Process exit codes.
+inline constexpr int ExitDone = 0;         // everything asked was done
+inline constexpr int ExitNotApplied = 1;   // a change did not fully reach the disk
+inline constexpr int ExitInvalidCommand = 2;  // the command line asked for nothing valid
+
+class Session {
+   public:
+    Session(Platform& platform, Shell& shell) : platform_(platform), shell_(shell) {}
+
+    PartitionRows& Rows() { return rows_; }
+    const std::string& HelpText() const { return helpText_; }
+
+    // From process start to the message loop: help switch, version test,
+    // window shown only without parameters, scan, temporary letters, scan
+    // again, row 0 selected, command line. `parameters` excludes the program.
+    void Start(const std::vector<std::string>& parameters);
+
+    // The "确定" button and the command line: applies every pending change and
+    // requests the close.
+    void ApplyAndClose();
+
+    // The close handler of the main window: removes the temporary drive names
+    // in the order of definition, the first time only.
+    void OnClose();
+
+    int ExitCode() const { return exitCode_; }
+    const ChangeFailures& Failures() const { return failures_; }
+    const TemporaryDriveNames& TemporaryNames() const { return temporaryNames_; }
+
+   private:
+    Platform& platform_;
+    Shell& shell_;
+    PartitionRows rows_;
+    std::string helpText_;
+    TemporaryDriveNames temporaryNames_;
+    ChangeFailures failures_;
+    bool closed_ = false;
+    int exitCode_ = ExitDone;
+};
+
+}  // namespace quorvane

@@ -1,0 +1,15 @@
+// The one pass that turns the edited cells into changes on the disks.
+#pragma once
+
+#include "apply/ChangeFailure.h"
+#include "platform/Platform.h"
+#include "scan/PartitionRows.h"
+
+namespace quorvane {
+
+// Sets every changed label through Windows, then writes every changed ID
+// byte, then the boot-sector label of every relabelled FAT32 row. Returns
+// what did not reach the disk; the caller then closes the main window.
+ChangeFailures ApplyPendingChanges(Platform& platform, PartitionRows& rows);
+
+}  // namespace quorvane

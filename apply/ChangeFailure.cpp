@@ -1,0 +1,43 @@
+#include "apply/ChangeFailure.h"
+
+#include "text/Texts.h"
+
+namespace quorvane {
+
+namespace {
+
+const char* CauseText(FailureCause cause) {
+    switch (cause) {
+        case FailureCause::OpenDrive: return texts::FailOpenDrive;
+        case FailureCause::Seek: return texts::FailSeek;
+        case FailureCause::Read: return texts::FailRead;
+        case FailureCause::Write: return texts::FailWrite;
+        case FailureCause::Stale: return texts::FailStale;
+        case FailureCause::BadId: return texts::FailBadId;
+        case FailureCause::SetLabel: return texts::FailSetLabel;
+        case FailureCause::NoLetter: return texts::FailNoLetter;
+        case FailureCause::OpenVolume: return texts::FailOpenVolume;
+        case FailureCause::BackupBoot: return texts::FailBackupBoot;
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string DescribeFailure(const PartitionRows& rows, const ChangeFailure& failure) {
+    // "磁盘 1 分区 2：" or, for an extended container, "磁盘 1 扩展分区："
+    std::string text = texts::FailureDisk;
+    text += rows.Cell(failure.row, ColumnDisk);
+    const std::string& partition = rows.Cell(failure.row, ColumnPartition);
+    if (partition.empty()) {
+        text += texts::FailureContainer;
+    } else {
+        text += texts::FailurePartition;
+        text += partition;
+    }
+    text += texts::FailureColon;
+    text += CauseText(failure.cause);
+    return text;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,35 @@
+// A change that was asked for and did not fully reach the disk or volume.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "scan/PartitionRows.h"
+
+namespace quorvane {
+
+enum class FailureCause {
+    OpenDrive,   // the physical drive could not be opened
+    Seek,        // positioning at the sector failed
+    Read,        // the sector could not be read in full
+    Write,       // the write failed or was short
+    Stale,       // the ID byte on disk is no longer the scanned one
+    BadId,       // the ID text is not one or two hexadecimal digits
+    SetLabel,    // Windows refused the new volume label
+    NoLetter,    // a new label for a partition without a drive letter
+    OpenVolume,  // the volume could not be opened for its boot sector
+    BackupBoot,  // the backup boot sector kept the old label
+};
+
+struct ChangeFailure {
+    int row = 0;
+    FailureCause cause{};
+    bool operator==(const ChangeFailure&) const = default;
+};
+
+using ChangeFailures = std::vector<ChangeFailure>;
+
+// One line in code page 936 naming the row (disk and partition) and the cause.
+std::string DescribeFailure(const PartitionRows& rows, const ChangeFailure& failure);
+
+}  // namespace quorvane

@@ -1,0 +1,33 @@
+#include "apply/TemporaryDriveLetters.h"
+
+namespace quorvane {
+
+std::optional<char> FirstFreeDriveLetter(Platform& platform) {
+    const uint32_t mask = platform.LogicalDriveMask();
+    for (int bit = 3; bit <= 25; ++bit)  // bit 3 is D; A, B and C are never used
+        if ((mask & (1u << bit)) == 0) return static_cast<char>('A' + bit);
+    return std::nullopt;
+}
+
+TemporaryDriveNames AssignTemporaryDriveLetters(Platform& platform, const PartitionRows& rows) {
+    TemporaryDriveNames names;
+    for (const DeviceMapEntry& entry : rows.DeviceMap()) {
+        if (RowLetter(rows, entry.row) != 0) continue;
+        const auto letter = FirstFreeDriveLetter(platform);
+        if (!letter) continue;
+        const std::string target = "\\Device\\Harddisk" + std::to_string(entry.drive) +
+                                   "\\Partition" + std::to_string(entry.partition);
+        // Only a name that was defined is recorded: removing a name that was
+        // never ours would take away whatever else holds that letter.
+        if (platform.DefineDosDevice(*letter, target)) names.push_back(std::string{*letter, ':'});
+    }
+    return names;
+}
+
+void RemoveTemporaryDriveLetters(Platform& platform, TemporaryDriveNames& names) {
+    for (const std::string& name : names)
+        static_cast<void>(platform.RemoveDosDevice(name[0]));  // nothing to do if it is gone already
+    names.clear();
+}
+
+}  // namespace quorvane

@@ -1,0 +1,89 @@
+// What the partition logic asks of the operating system, and nothing more.
+// The Windows program implements it over kernel32/advapi32 (platform/win32);
+// tests and tools implement it over disk image files (platform/image).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace quorvane {
+
+// Every sector is taken to be 512 bytes; byte positions on a disk are 64-bit.
+inline constexpr uint32_t SectorSize = 512;
+
+using SectorSpan = std::span<uint8_t, SectorSize>;
+using ConstSectorSpan = std::span<const uint8_t, SectorSize>;
+
+enum class Access { Read, ReadWrite };
+
+// An open physical drive ("\\.\PHYSICALDRIVEn") or volume ("\\.\X:").
+// The handle is closed when the object is destroyed.
+class SectorDevice {
+   public:
+    virtual ~SectorDevice() = default;
+    // Moves the file pointer to an absolute byte position (FILE_BEGIN).
+    virtual bool Seek(uint64_t position) = 0;
+    // Reads 512 bytes at the file pointer; `transferred` is the count the
+    // system reports, which a short read leaves below 512.
+    virtual bool Read(SectorSpan buffer, uint32_t& transferred) = 0;
+    virtual bool Write(ConstSectorSpan buffer, uint32_t& transferred) = 0;
+    // Asks the system to re-read the drive's partition layout after a
+    // partition-table sector was written (IOCTL_DISK_UPDATE_PROPERTIES).
+    virtual bool RefreshLayout() = 0;
+};
+
+// The first element of a volume's VOLUME_DISK_EXTENTS answer; all zero when
+// the query fails.
+struct VolumeExtent {
+    uint32_t diskNumber = 0;
+    int64_t startingOffset = 0;
+    int64_t extentLength = 0;
+};
+
+// GetDriveTypeA results the program names.
+enum DriveTypeCode : uint32_t {
+    DriveRemovable = 2,
+    DriveFixed = 3,
+    DriveRemote = 4,
+    DriveCdrom = 5,
+    DriveRamdisk = 6,
+};
+
+class Platform {
+   public:
+    virtual ~Platform() = default;
+
+    // Registry value "Count" of SYSTEM\CurrentControlSet\Services\Disk\Enum,
+    // read as a signed number; 0 when the key or a REG_DWORD value is missing.
+    virtual int32_t DiskCount() = 0;
+    // nullptr when the drive cannot be opened.
+    virtual std::unique_ptr<SectorDevice> OpenPhysicalDrive(uint32_t drive, Access access) = 0;
+    // The volume under a drive letter, for its boot sectors; nullptr on failure.
+    virtual std::unique_ptr<SectorDevice> OpenVolume(char letter, Access access) = 0;
+
+    // Volume queries of a drive letter (A to Z, upper case).
+    virtual uint32_t DriveType(char letter) = 0;
+    virtual VolumeExtent FirstDiskExtent(char letter) = 0;
+    virtual std::optional<std::string> VolumeLabel(char letter) = 0;
+    virtual std::optional<uint64_t> FreeBytes(char letter) = 0;
+    virtual bool SetVolumeLabel(char letter, const std::string& label) = 0;
+
+    // GetLogicalDrives: bit 0 is A, bit 25 is Z.
+    virtual uint32_t LogicalDriveMask() = 0;
+    // DefineDosDeviceA with DDD_RAW_TARGET_PATH / DDD_REMOVE_DEFINITION for "X:".
+    virtual bool DefineDosDevice(char letter, const std::string& targetPath) = 0;
+    virtual bool RemoveDosDevice(char letter) = 0;
+
+    // GetVersion as the system reports it.
+    virtual uint32_t Version() = 0;
+};
+
+// Windows 95, 98 and Me: the non-NT platform bit with version 4.0 or later.
+inline bool IsWindows9x(uint32_t version) {
+    return (version & 0x80000000u) != 0 && (version & 0xFFu) >= 4;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,28 @@
+// Byte access to one disk image file.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <string>
+
+namespace quorvane {
+
+class ImageFile {
+   public:
+    // nullptr when the file cannot be opened with that access.
+    static std::unique_ptr<ImageFile> Open(const std::string& path, bool writable);
+
+    uint64_t Size() const { return size_; }
+    // Reads up to `count` bytes at `position`; returns how many were there.
+    size_t ReadAt(uint64_t position, uint8_t* data, size_t count);
+    // Writes all `count` bytes or nothing; a write past the end fails.
+    bool WriteAt(uint64_t position, const uint8_t* data, size_t count);
+
+   private:
+    std::fstream stream_;
+    uint64_t size_ = 0;
+    bool writable_ = false;
+};
+
+}  // namespace quorvane

@@ -1,0 +1,238 @@
+#include "platform/image/ImagePlatform.h"
+
+#include <algorithm>
+
+#include "platform/image/ImageFile.h"
+#include "platform/image/ImageVolumes.h"
+
+namespace quorvane {
+
+namespace {
+
+constexpr uint32_t DriveNoRootDir = 1;
+
+// A handle on an image (a physical drive) or on a region of one (a volume).
+class ImageDevice : public SectorDevice {
+   public:
+    ImageDevice(ImagePlatform& platform, std::unique_ptr<ImageFile> file, int drive, char letter,
+                uint64_t base, uint64_t length)
+        : platform_(platform),
+          file_(std::move(file)),
+          drive_(drive),
+          letter_(letter),
+          base_(base),
+          length_(length) {}
+
+    bool Seek(uint64_t position) override {
+        if (platform_.Intercept(PlatformCall::Seek, drive_, letter_, position).fail) return false;
+        position_ = position;  // like SetFilePointer, positioning past the end succeeds
+        return true;
+    }
+
+    bool Read(SectorSpan buffer, uint32_t& transferred) override {
+        transferred = 0;
+        const auto verdict = platform_.Intercept(PlatformCall::Read, drive_, letter_, position_);
+        if (verdict.fail) return false;
+        size_t wanted = SectorSize;
+        if (position_ >= length_) wanted = 0;
+        else if (length_ - position_ < wanted) wanted = static_cast<size_t>(length_ - position_);
+        if (verdict.shortTransfer) wanted = std::min<size_t>(wanted, SectorSize / 2);
+        const size_t got = file_->ReadAt(base_ + position_, buffer.data(), wanted);
+        transferred = static_cast<uint32_t>(got);
+        position_ += got;
+        return true;
+    }
+
+    bool Write(ConstSectorSpan buffer, uint32_t& transferred) override {
+        transferred = 0;
+        const auto verdict = platform_.Intercept(PlatformCall::Write, drive_, letter_, position_);
+        if (verdict.fail) return false;
+        if (position_ > length_ || length_ - position_ < SectorSize) return false;
+        const size_t count = verdict.shortTransfer ? SectorSize / 2 : SectorSize;
+        if (!file_->WriteAt(base_ + position_, buffer.data(), count)) return false;
+        transferred = static_cast<uint32_t>(count);
+        position_ += count;
+        return true;
+    }
+
+    bool RefreshLayout() override {
+        return !platform_.Intercept(PlatformCall::RefreshLayout, drive_, letter_).fail;
+    }
+
+   private:
+    ImagePlatform& platform_;
+    std::unique_ptr<ImageFile> file_;
+    int drive_;
+    char letter_;
+    uint64_t base_;
+    uint64_t length_;
+    uint64_t position_ = 0;
+};
+
+bool IsLetter(char letter) { return letter >= 'A' && letter <= 'Z'; }
+uint32_t LetterBit(char letter) { return 1u << (letter - 'A'); }
+
+}  // namespace
+
+const char* PlatformCallName(PlatformCall call) {
+    switch (call) {
+        case PlatformCall::DiskCount: return "DiskCount";
+        case PlatformCall::OpenDrive: return "OpenDrive";
+        case PlatformCall::OpenVolume: return "OpenVolume";
+        case PlatformCall::Seek: return "Seek";
+        case PlatformCall::Read: return "Read";
+        case PlatformCall::Write: return "Write";
+        case PlatformCall::RefreshLayout: return "RefreshLayout";
+        case PlatformCall::DriveType: return "DriveType";
+        case PlatformCall::DiskExtent: return "DiskExtent";
+        case PlatformCall::VolumeLabel: return "VolumeLabel";
+        case PlatformCall::FreeBytes: return "FreeBytes";
+        case PlatformCall::SetVolumeLabel: return "SetVolumeLabel";
+        case PlatformCall::LogicalDrives: return "LogicalDrives";
+        case PlatformCall::DefineDosDevice: return "DefineDosDevice";
+        case PlatformCall::RemoveDosDevice: return "RemoveDosDevice";
+        case PlatformCall::Version: return "Version";
+    }
+    return "?";
+}
+
+ImagePlatform::ImagePlatform(std::vector<std::string> imagePaths) : paths_(std::move(imagePaths)) {}
+
+ImagePlatform::Verdict ImagePlatform::Intercept(PlatformCall call, int drive, char letter,
+                                                uint64_t position) {
+    CallRecord record{calls_.size() + 1, call, drive, letter, position, false};
+    Verdict verdict;
+    if (failNumber_ && *failNumber_ == record.number) verdict.fail = true;
+    for (const Fault& fault : faults_) {
+        if (fault.call != call || (fault.drive >= 0 && fault.drive != drive) ||
+            (fault.letter != 0 && fault.letter != letter) ||
+            (fault.position && *fault.position != position))
+            continue;
+        if (fault.shortTransfer) verdict.shortTransfer = true;
+        else verdict.fail = true;
+    }
+    record.failed = verdict.fail;
+    calls_.push_back(record);
+    return verdict;
+}
+
+uint64_t ImagePlatform::CountCalls(PlatformCall call) const {
+    return static_cast<uint64_t>(std::count_if(calls_.begin(), calls_.end(),
+                                               [call](const CallRecord& r) { return r.call == call; }));
+}
+
+int32_t ImagePlatform::DiskCount() {
+    if (Intercept(PlatformCall::DiskCount, -1).fail) return 0;  // as a missing registry value
+    return diskCount_.value_or(static_cast<int32_t>(paths_.size()));
+}
+
+std::unique_ptr<SectorDevice> ImagePlatform::OpenPhysicalDrive(uint32_t drive, Access access) {
+    const int driveNumber = drive < paths_.size() ? static_cast<int>(drive) : -1;
+    if (Intercept(PlatformCall::OpenDrive, static_cast<int>(drive)).fail || driveNumber < 0)
+        return nullptr;
+    auto file = ImageFile::Open(paths_[drive], access == Access::ReadWrite);
+    if (!file) return nullptr;
+    const uint64_t size = file->Size();
+    return std::make_unique<ImageDevice>(*this, std::move(file), driveNumber, 0, 0, size);
+}
+
+std::optional<ImagePlatform::VolumeLocation> ImagePlatform::LocateVolume(char letter) {
+    const auto device = dosDevices_.find(letter);
+    if (device == dosDevices_.end()) return std::nullopt;
+    uint32_t drive = 0, partition = 0;
+    if (!ParsePartitionTarget(device->second, drive, partition) || drive >= paths_.size())
+        return std::nullopt;
+    auto file = ImageFile::Open(paths_[drive], false);
+    if (!file) return std::nullopt;
+    const auto extent = FindWindowsPartition(*file, partition);
+    if (!extent) return std::nullopt;
+    return VolumeLocation{drive, extent->offset, extent->length};
+}
+
+std::unique_ptr<SectorDevice> ImagePlatform::OpenVolume(char letter, Access access) {
+    const auto volume = LocateVolume(letter);
+    const int drive = volume ? static_cast<int>(volume->drive) : -1;
+    if (Intercept(PlatformCall::OpenVolume, drive, letter).fail || !volume) return nullptr;
+    auto file = ImageFile::Open(paths_[volume->drive], access == Access::ReadWrite);
+    if (!file) return nullptr;
+    return std::make_unique<ImageDevice>(*this, std::move(file), drive, letter, volume->offset,
+                                         volume->length);
+}
+
+uint32_t ImagePlatform::DriveType(char letter) {
+    const auto volume = LocateVolume(letter);
+    if (Intercept(PlatformCall::DriveType, volume ? static_cast<int>(volume->drive) : -1, letter).fail)
+        return 0;  // DRIVE_UNKNOWN
+    if (volume || letter == 'C') return DriveFixed;
+    return DriveNoRootDir;
+}
+
+VolumeExtent ImagePlatform::FirstDiskExtent(char letter) {
+    const auto volume = LocateVolume(letter);
+    if (Intercept(PlatformCall::DiskExtent, volume ? static_cast<int>(volume->drive) : -1, letter).fail ||
+        !volume)
+        return {};
+    return {volume->drive, static_cast<int64_t>(volume->offset), static_cast<int64_t>(volume->length)};
+}
+
+std::optional<std::string> ImagePlatform::VolumeLabel(char letter) {
+    const auto volume = LocateVolume(letter);
+    if (Intercept(PlatformCall::VolumeLabel, volume ? static_cast<int>(volume->drive) : -1, letter).fail ||
+        !volume)
+        return std::nullopt;
+    auto file = ImageFile::Open(paths_[volume->drive], false);
+    if (!file) return std::nullopt;
+    auto fat = Fat32Volume::Open(*file, {volume->offset, volume->length});
+    if (!fat) return std::nullopt;  // a file system Windows cannot read here
+    return fat->Label();
+}
+
+std::optional<uint64_t> ImagePlatform::FreeBytes(char letter) {
+    const auto volume = LocateVolume(letter);
+    if (Intercept(PlatformCall::FreeBytes, volume ? static_cast<int>(volume->drive) : -1, letter).fail ||
+        !volume)
+        return std::nullopt;
+    auto file = ImageFile::Open(paths_[volume->drive], false);
+    if (!file) return std::nullopt;
+    auto fat = Fat32Volume::Open(*file, {volume->offset, volume->length});
+    if (!fat) return std::nullopt;
+    return fat->FreeBytes();
+}
+
+bool ImagePlatform::SetVolumeLabel(char letter, const std::string& label) {
+    const auto volume = LocateVolume(letter);
+    if (Intercept(PlatformCall::SetVolumeLabel, volume ? static_cast<int>(volume->drive) : -1, letter)
+            .fail ||
+        !volume)
+        return false;
+    auto file = ImageFile::Open(paths_[volume->drive], true);
+    if (!file) return false;
+    auto fat = Fat32Volume::Open(*file, {volume->offset, volume->length});
+    return fat && fat->SetLabel(label);
+}
+
+uint32_t ImagePlatform::LogicalDriveMask() {
+    if (Intercept(PlatformCall::LogicalDrives, -1).fail) return 0;
+    return driveMask_;
+}
+
+bool ImagePlatform::DefineDosDevice(char letter, const std::string& targetPath) {
+    if (Intercept(PlatformCall::DefineDosDevice, -1, letter).fail || !IsLetter(letter)) return false;
+    dosDevices_[letter] = targetPath;
+    driveMask_ |= LetterBit(letter);
+    return true;
+}
+
+bool ImagePlatform::RemoveDosDevice(char letter) {
+    if (Intercept(PlatformCall::RemoveDosDevice, -1, letter).fail || !dosDevices_.erase(letter))
+        return false;
+    driveMask_ &= ~LetterBit(letter);
+    return true;
+}
+
+uint32_t ImagePlatform::Version() {
+    Intercept(PlatformCall::Version, -1);
+    return version_;
+}
+
+}  // namespace quorvane

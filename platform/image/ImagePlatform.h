@@ -1,0 +1,113 @@
+// The platform over disk image files: image k is physical drive k. Volumes,
+// drive letters and DOS device names are emulated the way Windows shows
+// such disks, and every call can be told to fail, so tests reach every
+// failure path of the logic.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace quorvane {
+
+enum class PlatformCall {
+    DiskCount,
+    OpenDrive,
+    OpenVolume,
+    Seek,
+    Read,
+    Write,
+    RefreshLayout,
+    DriveType,
+    DiskExtent,
+    VolumeLabel,
+    FreeBytes,
+    SetVolumeLabel,
+    LogicalDrives,
+    DefineDosDevice,
+    RemoveDosDevice,
+    Version,
+};
+const char* PlatformCallName(PlatformCall call);
+
+// One call as the backend saw it. `drive` is the physical drive (-1 when the
+// call names none), `letter` the drive letter of a volume call (0 for none),
+// `position` the handle's byte position for Seek, Read and Write (relative to
+// the volume for a volume handle).
+struct CallRecord {
+    uint64_t number = 0;  // counted from 1 over all calls
+    PlatformCall call{};
+    int drive = -1;
+    char letter = 0;
+    uint64_t position = 0;
+    bool failed = false;
+};
+
+// A rule that makes matching calls fail. A short transfer lets Read or Write
+// report success with fewer than 512 bytes.
+struct Fault {
+    PlatformCall call{};
+    int drive = -1;   // -1: any drive
+    char letter = 0;  // 0: any letter
+    std::optional<uint64_t> position;
+    bool shortTransfer = false;
+};
+
+class ImagePlatform : public Platform {
+   public:
+    explicit ImagePlatform(std::vector<std::string> imagePaths);
+
+    // Test controls.
+    void AddFault(const Fault& fault) { faults_.push_back(fault); }
+    void FailCallNumber(uint64_t number) { failNumber_ = number; }
+    void SetDiskCount(int32_t count) { diskCount_ = count; }
+    void SetVersion(uint32_t version) { version_ = version; }
+    void SetLogicalDriveMask(uint32_t mask) { driveMask_ = mask; }
+    const std::vector<CallRecord>& Calls() const { return calls_; }
+    uint64_t CountCalls(PlatformCall call) const;
+    // The DOS device names defined now, letter to target path.
+    const std::map<char, std::string>& DosDevices() const { return dosDevices_; }
+
+    int32_t DiskCount() override;
+    std::unique_ptr<SectorDevice> OpenPhysicalDrive(uint32_t drive, Access access) override;
+    std::unique_ptr<SectorDevice> OpenVolume(char letter, Access access) override;
+    uint32_t DriveType(char letter) override;
+    VolumeExtent FirstDiskExtent(char letter) override;
+    std::optional<std::string> VolumeLabel(char letter) override;
+    std::optional<uint64_t> FreeBytes(char letter) override;
+    bool SetVolumeLabel(char letter, const std::string& label) override;
+    uint32_t LogicalDriveMask() override;
+    bool DefineDosDevice(char letter, const std::string& targetPath) override;
+    bool RemoveDosDevice(char letter) override;
+    uint32_t Version() override;
+
+    // Logs a call and tells whether it fails, and whether a transfer is short.
+    struct Verdict {
+        bool fail = false;
+        bool shortTransfer = false;
+    };
+    Verdict Intercept(PlatformCall call, int drive, char letter = 0, uint64_t position = 0);
+
+   private:
+    struct VolumeLocation {
+        uint32_t drive = 0;
+        uint64_t offset = 0;
+        uint64_t length = 0;
+    };
+    std::optional<VolumeLocation> LocateVolume(char letter);
+
+    std::vector<std::string> paths_;
+    std::vector<Fault> faults_;
+    std::optional<uint64_t> failNumber_;
+    std::vector<CallRecord> calls_;
+    std::optional<int32_t> diskCount_;
+    uint32_t version_ = 0x23F00206;      // Windows 10 (6.2 as reported to manifested programs)
+    uint32_t driveMask_ = 0b111;         // A:, B: and C: are taken
+    std::map<char, std::string> dosDevices_;
+};
+
+}  // namespace quorvane

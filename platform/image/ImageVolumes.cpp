@@ -1,0 +1,160 @@
+#include "platform/image/ImageVolumes.h"
+
+#include <cstdio>
+#include <cstring>
+#include <set>
+
+#include "scan/DiskFormat.h"
+#include "text/Gbk.h"
+
+namespace quorvane {
+
+namespace {
+
+Sector ReadSectorAt(ImageFile& image, uint64_t position) {
+    Sector sector{};
+    image.ReadAt(position, sector.data(), sector.size());
+    return sector;
+}
+
+constexpr uint32_t DirEntrySize = 32;
+constexpr uint8_t AttrVolumeLabel = 0x08;
+constexpr uint8_t AttrLongName = 0x0F;
+constexpr uint8_t DeletedEntry = 0xE5;
+constexpr uint32_t FatEndOfChain = 0x0FFFFFF8;
+
+}  // namespace
+
+std::optional<PartitionExtent> FindWindowsPartition(ImageFile& image, uint32_t number) {
+    const Sector mbr = ReadSectorAt(image, 0);
+    uint32_t counted = 0;
+    for (uint32_t slot = 0; slot < 4; ++slot) {
+        const PartitionEntry entry = ReadPartitionEntry(mbr, slot);
+        if (entry.type == EmptyType || IsExtendedType(entry.type)) continue;
+        if (++counted == number)
+            return PartitionExtent{uint64_t{entry.firstSector} * SectorSize,
+                                   uint64_t{entry.sectorCount} * SectorSize};
+    }
+    for (uint32_t slot = 0; slot < 4; ++slot) {
+        const PartitionEntry container = ReadPartitionEntry(mbr, slot);
+        if (!IsExtendedType(container.type)) continue;
+        const uint64_t base = uint64_t{container.firstSector} * SectorSize;
+        std::set<uint64_t> visited;
+        for (uint64_t current = base; visited.insert(current).second;) {
+            const Sector ebr = ReadSectorAt(image, current);
+            const PartitionEntry logical = ReadPartitionEntry(ebr, 0);
+            if (++counted == number)
+                return PartitionExtent{current + uint64_t{logical.firstSector} * SectorSize,
+                                       uint64_t{logical.sectorCount} * SectorSize};
+            const uint32_t next = ReadPartitionEntry(ebr, 1).firstSector;
+            if (next == 0) break;
+            current = base + uint64_t{next} * SectorSize;
+        }
+    }
+    return std::nullopt;
+}
+
+bool ParsePartitionTarget(const std::string& target, uint32_t& drive, uint32_t& partition) {
+    unsigned d = 0, p = 0;
+    int consumed = 0;
+    if (std::sscanf(target.c_str(), "\\Device\\Harddisk%u\\Partition%u%n", &d, &p, &consumed) != 2 ||
+        static_cast<size_t>(consumed) != target.size())
+        return false;
+    drive = d;
+    partition = p;
+    return true;
+}
+
+std::optional<Fat32Volume> Fat32Volume::Open(ImageFile& image, const PartitionExtent& extent) {
+    const Sector boot = ReadSectorAt(image, extent.offset);
+    if (!PassesFat32Test(boot) || LoadLe16(&boot[0x0B]) != SectorSize) return std::nullopt;
+    Fat32Volume volume(image, extent);
+    volume.sectorsPerCluster_ = boot[0x0D];
+    volume.reservedSectors_ = LoadLe16(&boot[0x0E]);
+    volume.fatCount_ = boot[0x10];
+    volume.sectorsPerFat_ = LoadLe32(&boot[0x24]);
+    volume.rootCluster_ = LoadLe32(&boot[0x2C]);
+    volume.fsInfoSector_ = LoadLe16(&boot[0x30]);
+    if (volume.sectorsPerCluster_ == 0 || volume.rootCluster_ < 2) return std::nullopt;
+    return volume;
+}
+
+std::optional<uint64_t> Fat32Volume::RootEntryPosition(uint32_t index) {
+    const uint64_t clusterBytes = uint64_t{sectorsPerCluster_} * SectorSize;
+    const uint32_t entriesPerCluster = static_cast<uint32_t>(clusterBytes / DirEntrySize);
+    const uint64_t fatStart = extent_.offset + uint64_t{reservedSectors_} * SectorSize;
+    const uint64_t dataStart =
+        fatStart + uint64_t{fatCount_} * sectorsPerFat_ * SectorSize;
+    // A FAT directory holds at most 65536 entries; the bound also ends a
+    // looping cluster chain.
+    if (index >= 65536) return std::nullopt;
+    uint32_t cluster = rootCluster_;
+    for (uint32_t hops = index / entriesPerCluster; hops > 0; --hops) {
+        uint8_t link[4] = {};
+        if (image_->ReadAt(fatStart + uint64_t{cluster} * 4, link, 4) != 4) return std::nullopt;
+        cluster = LoadLe32(link) & 0x0FFFFFFF;
+        if (cluster < 2 || cluster >= FatEndOfChain) return std::nullopt;
+    }
+    return dataStart + uint64_t{cluster - 2} * clusterBytes +
+           uint64_t{index % entriesPerCluster} * DirEntrySize;
+}
+
+std::string Fat32Volume::Label() {
+    for (uint32_t index = 0;; ++index) {
+        const auto position = RootEntryPosition(index);
+        uint8_t entry[DirEntrySize] = {};
+        if (!position || image_->ReadAt(*position, entry, DirEntrySize) != DirEntrySize) return {};
+        if (entry[0] == 0x00) return {};  // end of directory
+        if (entry[0] == DeletedEntry || entry[11] == AttrLongName) continue;
+        if ((entry[11] & AttrVolumeLabel) == 0) continue;
+        std::string label(reinterpret_cast<const char*>(entry), 11);
+        while (!label.empty() && label.back() == ' ') label.pop_back();
+        return label;
+    }
+}
+
+std::optional<uint64_t> Fat32Volume::FreeBytes() {
+    Sector info{};
+    const uint64_t position = extent_.offset + uint64_t{fsInfoSector_} * SectorSize;
+    if (fsInfoSector_ == 0 || image_->ReadAt(position, info.data(), info.size()) != info.size())
+        return std::nullopt;
+    // FSInfo: lead signature "RRaA", free cluster count at 488.
+    if (LoadLe32(&info[0]) != 0x41615252) return std::nullopt;
+    const uint32_t freeClusters = LoadLe32(&info[488]);
+    if (freeClusters == 0xFFFFFFFF) return std::nullopt;
+    return uint64_t{freeClusters} * sectorsPerCluster_ * SectorSize;
+}
+
+bool Fat32Volume::SetLabel(const std::string& label) {
+    if (label.size() > Fat32LabelLength || label.find_first_of("*?/\\|,;:+=<>[]\"") != std::string::npos)
+        return false;
+    // The FAT driver stores labels in upper case.
+    std::string field = UpperCaseAscii(label);
+    field.resize(Fat32LabelLength, ' ');
+    std::optional<uint64_t> freeSlot;
+    for (uint32_t index = 0;; ++index) {
+        const auto position = RootEntryPosition(index);
+        uint8_t entry[DirEntrySize] = {};
+        if (!position || image_->ReadAt(*position, entry, DirEntrySize) != DirEntrySize) break;
+        const bool endOfDirectory = entry[0] == 0x00;
+        if (endOfDirectory || entry[0] == DeletedEntry) {
+            if (!freeSlot) freeSlot = *position;
+            if (endOfDirectory) break;
+            continue;
+        }
+        if (entry[11] == AttrLongName || (entry[11] & AttrVolumeLabel) == 0) continue;
+        if (label.empty()) {
+            const uint8_t deleted = DeletedEntry;
+            return image_->WriteAt(*position, &deleted, 1);
+        }
+        return image_->WriteAt(*position, reinterpret_cast<const uint8_t*>(field.data()), 11);
+    }
+    if (label.empty()) return true;
+    if (!freeSlot) return false;  // root directory full: Windows would grow it; not emulated
+    uint8_t entry[DirEntrySize] = {};
+    std::memcpy(entry, field.data(), 11);
+    entry[11] = AttrVolumeLabel;
+    return image_->WriteAt(*freeSlot, entry, DirEntrySize);
+}
+
+}  // namespace quorvane

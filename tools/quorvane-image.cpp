@@ -1,0 +1,141 @@
+// quorvane-image: the program's logic over disk image files.
+//   quorvane-image [--json] IMAGE...          lists the rows after the start sequence
+//   quorvane-image IMAGE... -- PARAM...       runs PARAM... as the program's own
+//                                             command line, then the close path
+// Image k is physical drive k. Exit code: 0 all done, 1 a change did not reach
+// the disk, 2 the command line asked for nothing valid (or bad usage).
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "app/Session.h"
+#include "platform/image/ImageFile.h"
+#include "platform/image/ImagePlatform.h"
+#include "scan/DiskFormat.h"
+#include "scan/PartitionRows.h"
+#include "text/Texts.h"
+#include "tools/Utf8.h"
+
+using namespace quorvane;
+
+namespace {
+
+// A shell without a window: the help box is printed, close requests are queued
+// for the loop that follows the start sequence.
+class ToolShell : public Shell {
+   public:
+    void ShowHelp(const std::string& helpText) override {
+        std::string text = GbkToUtf8(helpText);
+        for (char& c : text)
+            if (c == '\r') c = '\n';
+        std::printf("%s\n", text.c_str());
+    }
+    void RequestClose() override { ++queuedCloses; }
+    void ShowMainWindow() override {}
+    void SelectRow(int) override {}
+    void SetWaitCursor(bool) override {}
+
+    int queuedCloses = 0;
+};
+
+std::string JsonString(const std::string& gbk) {
+    std::string out = "\"";
+    for (const char c : GbkToUtf8(gbk)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+            out += escape;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+void PrintTable(const PartitionRows& rows) {
+    const char* headers[ColumnCount] = {
+        texts::HeaderLetter, texts::HeaderLabel,  texts::HeaderDisk,   texts::HeaderPartition,
+        texts::HeaderId,     texts::HeaderIdName, texts::HeaderKind,   texts::HeaderSizeMb,
+        texts::HeaderFreeMb, texts::HeaderDriveType};
+    for (int column = 0; column < ColumnCount; ++column)
+        std::printf("%s%s", column ? "\t" : "", GbkToUtf8(headers[column]).c_str());
+    std::printf("\n");
+    for (int row = 0; row < rows.Count(); ++row) {
+        for (int column = 0; column < ColumnCount; ++column)
+            std::printf("%s%s", column ? "\t" : "", GbkToUtf8(rows.Cell(row, column)).c_str());
+        std::printf("\n");
+    }
+}
+
+void PrintJson(const PartitionRows& rows) {
+    static const char* keys[ColumnCount] = {"letter", "label",   "disk",    "partition", "id",
+                                            "name",   "kind",    "size_mb", "free_mb",   "drive_type"};
+    std::printf("[");
+    for (int row = 0; row < rows.Count(); ++row) {
+        std::printf("%s\n  {", row ? "," : "");
+        for (int column = 0; column < ColumnCount; ++column)
+            std::printf("\"%s\": %s, ", keys[column], JsonString(rows.Cell(row, column)).c_str());
+        const RowSideEntries& side = rows.Side(row);
+        std::string windowsPartition = "null";
+        for (const DeviceMapEntry& entry : rows.DeviceMap())
+            if (entry.row == row) windowsPartition = std::to_string(entry.partition);
+        std::printf("\"entry_sector_position\": %llu, \"id_byte_offset\": %u, \"start\": \"%s\", "
+                    "\"windows_partition\": %s}",
+                    static_cast<unsigned long long>(side.entrySectorPosition), side.idByteOffset,
+                    PartitionStartText(side.partitionStart).c_str(), windowsPartition.c_str());
+    }
+    std::printf("%s]\n", rows.Count() ? "\n" : "");
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: quorvane-image [--json] IMAGE...\n"
+                         "       quorvane-image IMAGE... -- PARAM...\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool json = false;
+    bool command = false;
+    std::vector<std::string> images;
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (command) arguments.push_back(arg);
+        else if (arg == "--") command = true;
+        else if (arg == "--json") json = true;
+        else if (arg.size() > 1 && arg[0] == '-') return Usage();
+        else images.push_back(arg);
+    }
+    if (images.empty() || (json && command)) return Usage();
+    for (const std::string& image : images)
+        if (!ImageFile::Open(image, false))
+            std::fprintf(stderr, "quorvane-image: cannot open %s: it gives no rows\n", image.c_str());
+
+    ImagePlatform platform(images);
+    ToolShell shell;
+    Session session(platform, shell);
+    // The parameters take the way a Windows command line would give them.
+    const std::vector<std::string> split = SplitCommandLine(JoinCommandLine("quorvane", arguments));
+    session.Start(std::vector<std::string>(split.begin() + 1, split.end()));
+
+    if (!command) {
+        if (json) PrintJson(session.Rows());
+        else PrintTable(session.Rows());
+        shell.RequestClose();  // the user closes the window
+    }
+    for (; shell.queuedCloses > 0; --shell.queuedCloses) session.OnClose();
+
+    for (const ChangeFailure& failure : session.Failures())
+        std::fprintf(stderr, "quorvane-image: %s\n",
+                     GbkToUtf8(DescribeFailure(session.Rows(), failure)).c_str());
+    if (session.ExitCode() == ExitInvalidCommand)
+        std::fprintf(stderr, "quorvane-image: the command line asks for nothing valid; nothing changed\n");
+    return session.ExitCode();
+}
