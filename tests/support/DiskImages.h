@@ -1,0 +1,88 @@
+// Making disk images with the real tools (sfdisk, mkfs.fat), reading them
+// back (sfdisk --json, blkid, fatlabel) and comparing them byte for byte.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace quorvane::test {
+
+// A directory that lives as long as the object.
+class TempDir {
+   public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+   private:
+    std::filesystem::path path_;
+};
+
+struct CommandResult {
+    int exitCode = -1;
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+// Runs a shell command; fails the test on a command that cannot be started.
+CommandResult Run(const std::string& command);
+// Runs a command that must succeed; returns its standard output.
+std::string MustRun(const std::string& command);
+std::string Quote(const std::string& text);
+
+// A sparse file of `bytes` bytes, partitioned by `sfdisk` with `script`
+// (sfdisk's input format; "label: dos" is added).
+std::string MakeImage(const TempDir& dir, const std::string& name, uint64_t bytes,
+                      const std::string& script);
+// An empty (all-zero) sparse file.
+std::string MakeBlankImage(const TempDir& dir, const std::string& name, uint64_t bytes);
+// A FAT32 file system of `sectors` sectors at `startSector` (mkfs.fat -F 32 --offset).
+void MakeFat32(const std::string& image, uint64_t startSector, uint64_t sectors, const std::string& label);
+
+// sfdisk --json of an image: the "partitiontable" object.
+nlohmann::json SfdiskJson(const std::string& image);
+// blkid tags (LABEL, LABEL_FATBOOT, TYPE, ...) of a byte range of an image.
+std::string BlkidTag(const std::string& image, uint64_t offsetBytes, const std::string& tag);
+
+// Raw bytes, for hand-built tables.
+std::vector<uint8_t> ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, uint64_t position, const std::vector<uint8_t>& bytes);
+// Writes one 16-byte partition-table entry into the sector at `sectorPosition`
+// (a byte position), slot 0..3, and the 0x55AA signature of that sector.
+void WriteEntry(const std::string& path, uint64_t sectorPosition, int slot, uint8_t boot, uint8_t type,
+                uint32_t firstSector, uint32_t sectorCount);
+
+// One differing byte, as `cmp -l` lists them.
+struct ByteChange {
+    uint64_t offset = 0;
+    uint8_t before = 0;
+    uint8_t after = 0;
+    bool operator==(const ByteChange&) const = default;
+};
+std::vector<ByteChange> Diff(const std::vector<uint8_t>& before, const std::vector<uint8_t>& after);
+// A snapshot of several images, to prove afterwards exactly which bytes changed
+// (whole files are held in memory: keep snapshot images small).
+class Snapshot {
+   public:
+    explicit Snapshot(std::vector<std::string> images);
+    // The changes of image `index` since the snapshot.
+    std::vector<ByteChange> Changes(size_t index) const;
+    bool Unchanged() const;
+
+   private:
+    std::vector<std::string> images_;
+    std::vector<std::vector<uint8_t>> bytes_;
+};
+
+// Runs the image tool with these arguments (each quoted for the shell).
+CommandResult RunImageTool(const std::vector<std::string>& arguments);
+// `quorvane-image --json IMAGE...`, parsed.
+nlohmann::json ImageToolJson(const std::vector<std::string>& images);
+
+}  // namespace quorvane::test
