@@ -1,0 +1,1 @@
+# The Windows program: Quorvane.exe (added with the window).
