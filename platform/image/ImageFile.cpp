@@ -2,21 +2,27 @@
 
 namespace quorvane {
 
-std::unique_ptr<ImageFile> ImageFile::Open(const std::string& path, bool writable) {
+std::unique_ptr<ImageFile> ImageFile::Open(const ImageSource& source, bool writable) {
     auto file = std::make_unique<ImageFile>();
+    file->writable_ = writable;
+    if (source.memory) {
+        file->memory_ = source.memory;
+        file->size_ = source.memory->Size();
+        return file;
+    }
     auto mode = std::ios::binary | std::ios::in;
     if (writable) mode |= std::ios::out;
-    file->stream_.open(path, mode);
+    file->stream_.open(source.path, mode);
     if (!file->stream_.is_open()) return nullptr;
     file->stream_.seekg(0, std::ios::end);
     const auto end = file->stream_.tellg();
     if (end < 0) return nullptr;
     file->size_ = static_cast<uint64_t>(end);
-    file->writable_ = writable;
     return file;
 }
 
 size_t ImageFile::ReadAt(uint64_t position, uint8_t* data, size_t count) {
+    if (memory_) return memory_->ReadAt(position, data, count);
     if (position >= size_) return 0;
     const uint64_t available = size_ - position;
     const size_t wanted = available < count ? static_cast<size_t>(available) : count;
@@ -27,7 +33,9 @@ size_t ImageFile::ReadAt(uint64_t position, uint8_t* data, size_t count) {
 }
 
 bool ImageFile::WriteAt(uint64_t position, const uint8_t* data, size_t count) {
-    if (!writable_ || position > size_ || size_ - position < count) return false;
+    if (!writable_) return false;
+    if (memory_) return memory_->WriteAt(position, data, count);
+    if (position > size_ || size_ - position < count) return false;
     stream_.clear();
     stream_.seekp(static_cast<std::streamoff>(position));
     stream_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(count));

@@ -1,4 +1,4 @@
-// Byte access to one disk image file.
+// Byte access to one disk image: a file, or a sparse image held in memory.
 #pragma once
 
 #include <cstdint>
@@ -6,12 +6,23 @@
 #include <memory>
 #include <string>
 
+#include "platform/image/MemoryImage.h"
+
 namespace quorvane {
+
+// Where an image lives: a file path, or (when `memory` is set) memory.
+struct ImageSource {
+    std::string path;
+    SharedMemoryImage memory;
+};
 
 class ImageFile {
    public:
-    // nullptr when the file cannot be opened with that access.
-    static std::unique_ptr<ImageFile> Open(const std::string& path, bool writable);
+    // nullptr when the image cannot be opened with that access.
+    static std::unique_ptr<ImageFile> Open(const ImageSource& source, bool writable);
+    static std::unique_ptr<ImageFile> Open(const std::string& path, bool writable) {
+        return Open(ImageSource{path, nullptr}, writable);
+    }
 
     uint64_t Size() const { return size_; }
     // Reads up to `count` bytes at `position`; returns how many were there.
@@ -21,6 +32,7 @@ class ImageFile {
 
    private:
     std::fstream stream_;
+    SharedMemoryImage memory_;
     uint64_t size_ = 0;
     bool writable_ = false;
 };

@@ -96,7 +96,11 @@ const char* PlatformCallName(PlatformCall call) {
     return "?";
 }
 
-ImagePlatform::ImagePlatform(std::vector<std::string> imagePaths) : paths_(std::move(imagePaths)) {}
+ImagePlatform::ImagePlatform(std::vector<ImageSource> images) : images_(std::move(images)) {}
+
+ImagePlatform::ImagePlatform(const std::vector<std::string>& imagePaths) {
+    for (const std::string& path : imagePaths) images_.push_back({path, nullptr});
+}
 
 ImagePlatform::Verdict ImagePlatform::Intercept(PlatformCall call, int drive, char letter,
                                                 uint64_t position) {
@@ -123,14 +127,14 @@ uint64_t ImagePlatform::CountCalls(PlatformCall call) const {
 
 int32_t ImagePlatform::DiskCount() {
     if (Intercept(PlatformCall::DiskCount, -1).fail) return 0;  // as a missing registry value
-    return diskCount_.value_or(static_cast<int32_t>(paths_.size()));
+    return diskCount_.value_or(static_cast<int32_t>(images_.size()));
 }
 
 std::unique_ptr<SectorDevice> ImagePlatform::OpenPhysicalDrive(uint32_t drive, Access access) {
-    const int driveNumber = drive < paths_.size() ? static_cast<int>(drive) : -1;
+    const int driveNumber = drive < images_.size() ? static_cast<int>(drive) : -1;
     if (Intercept(PlatformCall::OpenDrive, static_cast<int>(drive)).fail || driveNumber < 0)
         return nullptr;
-    auto file = ImageFile::Open(paths_[drive], access == Access::ReadWrite);
+    auto file = ImageFile::Open(images_[drive], access == Access::ReadWrite);
     if (!file) return nullptr;
     const uint64_t size = file->Size();
     return std::make_unique<ImageDevice>(*this, std::move(file), driveNumber, 0, 0, size);
@@ -140,9 +144,9 @@ std::optional<ImagePlatform::VolumeLocation> ImagePlatform::LocateVolume(char le
     const auto device = dosDevices_.find(letter);
     if (device == dosDevices_.end()) return std::nullopt;
     uint32_t drive = 0, partition = 0;
-    if (!ParsePartitionTarget(device->second, drive, partition) || drive >= paths_.size())
+    if (!ParsePartitionTarget(device->second, drive, partition) || drive >= images_.size())
         return std::nullopt;
-    auto file = ImageFile::Open(paths_[drive], false);
+    auto file = ImageFile::Open(images_[drive], false);
     if (!file) return std::nullopt;
     const auto extent = FindWindowsPartition(*file, partition);
     if (!extent) return std::nullopt;
@@ -153,7 +157,7 @@ std::unique_ptr<SectorDevice> ImagePlatform::OpenVolume(char letter, Access acce
     const auto volume = LocateVolume(letter);
     const int drive = volume ? static_cast<int>(volume->drive) : -1;
     if (Intercept(PlatformCall::OpenVolume, drive, letter).fail || !volume) return nullptr;
-    auto file = ImageFile::Open(paths_[volume->drive], access == Access::ReadWrite);
+    auto file = ImageFile::Open(images_[volume->drive], access == Access::ReadWrite);
     if (!file) return nullptr;
     return std::make_unique<ImageDevice>(*this, std::move(file), drive, letter, volume->offset,
                                          volume->length);
@@ -180,7 +184,7 @@ std::optional<std::string> ImagePlatform::VolumeLabel(char letter) {
     if (Intercept(PlatformCall::VolumeLabel, volume ? static_cast<int>(volume->drive) : -1, letter).fail ||
         !volume)
         return std::nullopt;
-    auto file = ImageFile::Open(paths_[volume->drive], false);
+    auto file = ImageFile::Open(images_[volume->drive], false);
     if (!file) return std::nullopt;
     auto fat = Fat32Volume::Open(*file, {volume->offset, volume->length});
     if (!fat) return std::nullopt;  // a file system Windows cannot read here
@@ -192,7 +196,7 @@ std::optional<uint64_t> ImagePlatform::FreeBytes(char letter) {
     if (Intercept(PlatformCall::FreeBytes, volume ? static_cast<int>(volume->drive) : -1, letter).fail ||
         !volume)
         return std::nullopt;
-    auto file = ImageFile::Open(paths_[volume->drive], false);
+    auto file = ImageFile::Open(images_[volume->drive], false);
     if (!file) return std::nullopt;
     auto fat = Fat32Volume::Open(*file, {volume->offset, volume->length});
     if (!fat) return std::nullopt;
@@ -205,7 +209,7 @@ bool ImagePlatform::SetVolumeLabel(char letter, const std::string& label) {
             .fail ||
         !volume)
         return false;
-    auto file = ImageFile::Open(paths_[volume->drive], true);
+    auto file = ImageFile::Open(images_[volume->drive], true);
     if (!file) return false;
     auto fat = Fat32Volume::Open(*file, {volume->offset, volume->length});
     return fat && fat->SetLabel(label);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/image/ImageFile.h"
 
 namespace quorvane {
 
@@ -59,7 +60,8 @@ struct Fault {
 
 class ImagePlatform : public Platform {
    public:
-    explicit ImagePlatform(std::vector<std::string> imagePaths);
+    explicit ImagePlatform(std::vector<ImageSource> images);
+    explicit ImagePlatform(const std::vector<std::string>& imagePaths);
 
     // Test controls.
     void AddFault(const Fault& fault) { faults_.push_back(fault); }
@@ -100,7 +102,7 @@ class ImagePlatform : public Platform {
     };
     std::optional<VolumeLocation> LocateVolume(char letter);
 
-    std::vector<std::string> paths_;
+    std::vector<ImageSource> images_;
     std::vector<Fault> faults_;
     std::optional<uint64_t> failNumber_;
     std::vector<CallRecord> calls_;
