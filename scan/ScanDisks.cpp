@@ -146,9 +146,11 @@ void ScanDisks(Platform& platform, PartitionRows& rows) {
         // Rows stop at RowCapacity: what would not fit is left out.
         full = !DriveWalk(rows, *device, static_cast<uint32_t>(drive), logicalEntries).Walk(mbr);
     }
-    AppendLogicalEntries(rows.MutableDeviceMap(), std::move(logicalEntries));
-    AssignDriveLetters(platform, rows);
-    ReadVolumeInfo(platform, rows);
+    if (diskCount > 0) {  // without disks there is nothing to match letters to
+        AppendLogicalEntries(rows.MutableDeviceMap(), std::move(logicalEntries));
+        AssignDriveLetters(platform, rows);
+        ReadVolumeInfo(platform, rows);
+    }
     for (int row = 0; row < rows.Count(); ++row) {
         if (IsFat32Id(rows.Cell(row, ColumnId)))
             rows.SetCell(row, ColumnLabel, ReadFat32BootLabel(platform, rows, row));
