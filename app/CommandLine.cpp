@@ -13,8 +13,9 @@ bool IsSeparator(char c) {
 
 // The first row, in list order, whose disk and partition cells are exactly
 // these texts; -1 when none is. Extended containers have no partition number
-// and are never found.
+// and are never found, not even by an empty partition text.
 int FindRow(const PartitionRows& rows, const std::string& disk, const std::string& partition) {
+    if (partition.empty()) return -1;
     for (int row = 0; row < rows.Count(); ++row)
         if (rows.Cell(row, ColumnDisk) == disk && rows.Cell(row, ColumnPartition) == partition)
             return row;

@@ -7,9 +7,10 @@
 
 namespace quorvane {
 
-// Sets every changed label through Windows, then writes every changed ID
-// byte, then the boot-sector label of every relabelled FAT32 row. Returns
-// what did not reach the disk; the caller then closes the main window.
+// Sets every changed label through Windows, then writes the boot-sector label
+// of every relabelled FAT32 row, then every changed ID byte. A label goes
+// only to a volume that is still the row's partition. Returns what did not
+// reach the disk; the caller then closes the main window.
 ChangeFailures ApplyPendingChanges(Platform& platform, PartitionRows& rows);
 
 }  // namespace quorvane

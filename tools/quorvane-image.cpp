@@ -5,6 +5,7 @@
 // Image k is physical drive k. Exit code: 0 all done, 1 a change did not reach
 // the disk, 2 the command line asked for nothing valid (or bad usage).
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -118,17 +119,27 @@ int main(int argc, char** argv) {
         if (!ImageFile::Open(image, false))
             std::fprintf(stderr, "quorvane-image: cannot open %s: it gives no rows\n", image.c_str());
 
+    // Parameters typed on Linux are UTF-8; the program's texts are code page
+    // 936. Bytes that are not UTF-8 are passed as they are.
+    for (std::string& argument : arguments) {
+        try {
+            argument = Utf8ToGbk(argument);
+        } catch (const std::runtime_error&) {
+        }
+    }
+
     ImagePlatform platform(images);
     ToolShell shell;
     Session session(platform, shell);
     // The parameters take the way a Windows command line would give them.
     const std::vector<std::string> split = SplitCommandLine(JoinCommandLine("quorvane", arguments));
-    session.Start(std::vector<std::string>(split.begin() + 1, split.end()));
+    const std::vector<std::string> parameters(split.begin() + 1, split.end());
+    session.Start(parameters);
 
-    if (!command) {
+    if (parameters.empty()) {  // window mode: show the rows, then the user closes the window
         if (json) PrintJson(session.Rows());
-        else PrintTable(session.Rows());
-        shell.RequestClose();  // the user closes the window
+        else if (!command) PrintTable(session.Rows());
+        shell.RequestClose();
     }
     for (; shell.queuedCloses > 0; --shell.queuedCloses) session.OnClose();
 

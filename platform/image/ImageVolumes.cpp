@@ -21,6 +21,7 @@ constexpr uint32_t DirEntrySize = 32;
 constexpr uint8_t AttrVolumeLabel = 0x08;
 constexpr uint8_t AttrLongName = 0x0F;
 constexpr uint8_t DeletedEntry = 0xE5;
+constexpr uint8_t KanjiLeadE5 = 0x05;  // stands for a first name byte of 0xE5
 constexpr uint32_t FatEndOfChain = 0x0FFFFFF8;
 
 }  // namespace
@@ -108,6 +109,7 @@ std::string Fat32Volume::Label() {
         if (entry[0] == DeletedEntry || entry[11] == AttrLongName) continue;
         if ((entry[11] & AttrVolumeLabel) == 0) continue;
         std::string label(reinterpret_cast<const char*>(entry), 11);
+        if (entry[0] == KanjiLeadE5) label[0] = '\xE5';
         while (!label.empty() && label.back() == ' ') label.pop_back();
         return label;
     }
@@ -131,6 +133,9 @@ bool Fat32Volume::SetLabel(const std::string& label) {
     // The FAT driver stores labels in upper case.
     std::string field = UpperCaseAscii(label);
     field.resize(Fat32LabelLength, ' ');
+    // A name whose first byte is 0xE5 (a lead byte in code page 936) would
+    // read as a deleted entry; FAT stores it as 0x05.
+    if (field[0] == '\xE5') field[0] = static_cast<char>(KanjiLeadE5);
     std::optional<uint64_t> freeSlot;
     for (uint32_t index = 0;; ++index) {
         const auto position = RootEntryPosition(index);

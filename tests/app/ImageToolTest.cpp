@@ -1,0 +1,171 @@
+// Every switch end to end: `quorvane-image IMAGE... -- PARAM...` runs the
+// parameters as the program's own command line on sfdisk and mkfs.fat
+// images; sfdisk, blkid, fatlabel and fsck.fat read the result back, and the
+// whole image is compared with what it was.
+#include <gtest/gtest.h>
+
+#include "tests/apply/ApplyFixtures.h"
+
+namespace quorvane::test {
+namespace {
+
+using SD = StandardDisk;
+
+CommandResult Tool(const std::vector<std::string>& images, const std::vector<std::string>& parameters) {
+    std::vector<std::string> arguments = images;
+    arguments.push_back("--");
+    arguments.insert(arguments.end(), parameters.begin(), parameters.end());
+    return RunImageTool(arguments);
+}
+
+std::string SfdiskType(const std::string& image, size_t index) {
+    const nlohmann::json table = SfdiskJson(image);
+    return table["partitions"].at(index)["type"];
+}
+
+TEST(ImageTool, ModifyWritesTheIdIntoTheRightTable) {
+    TempDir dir;
+    const SD disk(dir, "disk.img");
+    auto before = ImageBytes(disk.image);
+    CommandResult result = Tool({disk.image}, {"/M", "1", "2", "83"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    ExpectImage(before, disk.image, {{IdByte(0, 1), {0x83}}});
+    EXPECT_EQ(SfdiskType(disk.image, 1), "83");
+
+    // A logical partition's ID lives in its own EBR, never in the MBR.
+    before = ImageBytes(disk.image);
+    result = Tool({disk.image}, {"/m", "1", "4", "a5"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    ExpectImage(before, disk.image, {{IdByte(disk.ebr6), {0xA5}}});
+    EXPECT_EQ(SfdiskType(disk.image, 4), "a5");
+
+    // One digit is read as hexadecimal: b is 0x0B.
+    before = ImageBytes(disk.image);
+    result = Tool({disk.image}, {"/M", "1", "1", "b"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    ExpectImage(before, disk.image, {{IdByte(0, 0), {0x0B}}});
+    EXPECT_TRUE(result.out.empty());
+}
+
+TEST(ImageTool, FindChangesEveryMatchingRowOnEveryDisk) {
+    TempDir dir;
+    const SD disk(dir, "disk.img");
+    const std::string second = MakeImage(dir, "second.img", 1 << 20, "start=64, size=1024, type=7");
+    const auto before = ImageBytes(disk.image), beforeSecond = ImageBytes(second);
+    CommandResult result = Tool({disk.image, second}, {"/f", "07", "1b"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    ExpectImage(before, disk.image, {{IdByte(0, 1), {0x1B}}, {IdByte(disk.ebr6), {0x1B}}});
+    ExpectImage(beforeSecond, second, {{IdByte(0, 0), {0x1B}}});
+
+    // 7 matches no two-digit cell: nothing to do is done, exit 0.
+    const auto afterFind = ImageBytes(disk.image);
+    result = Tool({disk.image}, {"/F", "7", "0C"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    ExpectImage(afterFind, disk.image, {});
+}
+
+TEST(ImageTool, LabelIsCutToElevenBytesWithItsCaseAndBlanks) {
+    TempDir dir;
+    const SD disk(dir, "disk.img");
+    const auto before = ImageBytes(disk.image);
+    const Fat32Places p1(before, SD::P1);
+    const CommandResult result = Tool({disk.image}, {"/L", "1", "1", "My Data Label"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    // Windows keeps FAT labels in upper case; the boot sectors get the text as given.
+    ExpectImage(before, disk.image,
+                {{p1.rootEntry, LabelField("MY DATA LAB")},
+                 {p1.bootLabel, LabelField("My Data Lab")},
+                 {p1.backupLabel, LabelField("My Data Lab")}});
+    EXPECT_EQ(BlkidTag(disk.image, Sector(SD::P1), "LABEL_FATBOOT"), "My Data Lab");
+    EXPECT_EQ(FatlabelOfPartition(dir, disk.image, SD::P1, SD::FatSectors), "MY DATA LAB");
+}
+
+TEST(ImageTool, SetLabelUpperCasesAndReachesEveryMatchingRow) {
+    TempDir dir;
+    const SD disk(dir, "disk.img");
+    const auto before = ImageBytes(disk.image);
+    const Fat32Places p1(before, SD::P1), p5(before, SD::P5);
+    const CommandResult result = Tool({disk.image}, {"/s", "0c", "new data"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    std::vector<Patch> patches;
+    for (const Fat32Places& p : {p1, p5})
+        for (const uint64_t at : {p.rootEntry, p.bootLabel, p.backupLabel})
+            patches.push_back({at, LabelField("NEW DATA")});
+    ExpectImage(before, disk.image, patches);
+    for (const uint64_t start : {SD::P1, SD::P5}) {
+        EXPECT_EQ(BlkidTag(disk.image, Sector(start), "LABEL"), "NEW DATA");
+        EXPECT_EQ(BlkidTag(disk.image, Sector(start), "LABEL_FATBOOT"), "NEW DATA");
+        const CommandResult fsck = FsckPartition(dir, disk.image, start, SD::FatSectors);
+        EXPECT_EQ(fsck.exitCode, 0) << fsck.out;
+    }
+}
+
+TEST(ImageTool, HelpIsPrintedAndNothingIsWritten) {
+    TempDir dir;
+    const SD disk(dir, "disk.img");
+    const auto before = ImageBytes(disk.image);
+    for (const std::string help : {"/?", "/h"}) {
+        const CommandResult result = Tool({disk.image}, {help});
+        EXPECT_EQ(result.exitCode, 0) << help;
+        EXPECT_EQ(result.out,
+                  "命令行参数\n/? 或 /H\t显示此帮助\n/M <disk> <part> <ID>\t修改某磁盘上指定分区的分区标记\n"
+                  "/F <ID1> <ID2>\t\t查找分区标记 <ID1>，找到后用 <ID2> 代替\n"
+                  "/L <disk> <part> <label>\t修改某磁盘上指定分区的卷标\n"
+                  "/S <ID> <label>\t\t查找分区标记 <ID1>，找到后修改卷标为 <label>\n")
+            << help;
+        EXPECT_TRUE(result.err.empty()) << result.err;
+    }
+    ExpectImage(before, disk.image, {});
+}
+
+TEST(ImageTool, CommandLineThatAsksNothingValidExitsTwo) {
+    TempDir dir;
+    const SD disk(dir, "disk.img");
+    const auto before = ImageBytes(disk.image);
+    for (const std::vector<std::string>& parameters : std::vector<std::vector<std::string>>{
+             {"rubbish"},
+             {"/?", "/H"},
+             {"/M", "1"},
+             {"/M", "1", "1", "0B7"},
+             {"/M", "0", "1", "07"},
+             {"/L", "1", "9", "X"},
+             {"/S", "05", "X"},
+             {"/S", "0f", "X"},
+             {"/F", "07", "83", "X"},
+         }) {
+        const CommandResult result = Tool({disk.image}, parameters);
+        EXPECT_EQ(result.exitCode, 2) << parameters[0] << " (" << parameters.size() << ")";
+        EXPECT_NE(result.err.find("nothing valid"), std::string::npos) << result.err;
+    }
+    ExpectImage(before, disk.image, {});
+}
+
+TEST(ImageTool, ChangeThatDoesNotLandExitsOneAndIsNamed) {
+    TempDir dir;
+    const SD disk(dir, "disk.img");
+    // A second disk whose extended partition points past its end: the EBR
+    // cannot be read, the scan shows zeros for it.
+    const std::string broken = MakeImage(dir, "broken.img", 1 << 20, "start=64, size=512, type=7");
+    WriteBytes(disk.image, IdByte(0, 2), {0x0F});  // the first disk's container is an LBA one
+    WriteEntry(broken, 0, 1, 0, 0x05, 4096, 128);
+    const auto before = ImageBytes(disk.image), beforeBroken = ImageBytes(broken);
+    const struct {
+        std::vector<std::string> parameters;
+        std::string named;
+    } cases[] = {
+        {{"/M", "1", "2", "ZZ"}, "磁盘 1 分区 2：分区标记不是一到两位十六进制数，未写入"},
+        {{"/L", "1", "2", "NOFS"}, "磁盘 1 分区 2：设置卷标失败"},  // 07 without a file system
+        {{"/M", "2", "2", "83"}, "磁盘 2 分区 2：无法完整读取扇区"},
+        {{"/F", "0F", "ZZ"}, "磁盘 1 扩展分区：分区标记不是一到两位十六进制数，未写入"},
+    };
+    for (const auto& c : cases) {
+        const CommandResult result = Tool({disk.image, broken}, c.parameters);
+        EXPECT_EQ(result.exitCode, 1) << c.named;
+        EXPECT_EQ(result.err, "quorvane-image: " + c.named + "\n");
+    }
+    ExpectImage(before, disk.image, {});
+    ExpectImage(beforeBroken, broken, {});
+}
+
+}  // namespace
+}  // namespace quorvane::test
