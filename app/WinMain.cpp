@@ -1,0 +1,36 @@
+// The Windows program: builds the main window hidden, runs the start
+// sequence, then the message loop until the single close path has run.
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "app/Session.h"
+#include "app/SystemMenu.h"
+#include "platform/win32/Win32Platform.h"
+#include "platform/win32/WindowsApi.h"
+#include "ui/MainWindow.h"
+
+using namespace quorvane;
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    Win32Platform platform;
+    MainWindow window(instance, platform);
+    Session& session = window.GetSession();
+
+    window.GetFrame().SetIcon("FORM_ICON1");
+    AddSystemMenuItems(window.GetFrame().Handle());
+
+    // Parameter 0 is the program itself and is never looked at.
+    std::vector<std::string> parameters = SplitCommandLine(GetCommandLineA());
+    if (!parameters.empty()) parameters.erase(parameters.begin());
+    session.Start(parameters);
+    // A window that could not be created (no desktop) cannot be closed by
+    // the user: the run ends as if it had been.
+    if (window.GetFrame().Handle() == nullptr) window.RequestClose();
+
+    window.GetFrame().RunMessageLoop();
+    return session.ExitCode();
+}

@@ -1,0 +1,206 @@
+#include "platform/win32/Win32Platform.h"
+
+#include <winioctl.h>
+
+#include <array>
+#include <cstddef>
+#include <cstring>
+
+#include "platform/win32/UniqueHandle.h"
+#include "platform/win32/WindowsApi.h"
+
+namespace quorvane {
+
+namespace {
+
+// A raw physical drive or volume opened with CreateFileA.
+class Win32Device : public SectorDevice {
+ public:
+    explicit Win32Device(UniqueHandle handle) : handle_(std::move(handle)) {}
+
+    bool Seek(uint64_t position) override {
+        LONG high = static_cast<LONG>(position >> 32);
+        // A low half of 0xFFFFFFFF is also INVALID_SET_FILE_POINTER, so only
+        // the error code tells a failure.
+        SetLastError(NO_ERROR);
+        const DWORD low =
+            SetFilePointer(handle_.Get(), static_cast<LONG>(position & 0xFFFFFFFFu), &high, FILE_BEGIN);
+        return !(low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);
+    }
+
+    bool Read(SectorSpan buffer, uint32_t& transferred) override {
+        DWORD count = 0;
+        const BOOL ok = ReadFile(handle_.Get(), buffer.data(), SectorSize, &count, nullptr);
+        transferred = count;
+        return ok != FALSE;
+    }
+
+    bool Write(ConstSectorSpan buffer, uint32_t& transferred) override {
+        DWORD count = 0;
+        const BOOL ok = WriteFile(handle_.Get(), buffer.data(), SectorSize, &count, nullptr);
+        transferred = count;
+        return ok != FALSE;
+    }
+
+    bool RefreshLayout() override {
+        DWORD returned = 0;
+        return DeviceIoControl(handle_.Get(), IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned,
+                               nullptr) != FALSE;
+    }
+
+ private:
+    UniqueHandle handle_;
+};
+
+DWORD DesiredAccess(Access access) {
+    return access == Access::Read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+}
+
+UniqueHandle OpenDevice(const std::string& path, Access access) {
+    return UniqueHandle(CreateFileA(path.c_str(), DesiredAccess(access), FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+std::string VolumeDevicePath(char letter) {
+    return std::string("\\\\.\\") + letter + ':';
+}
+std::string DrivePath(char letter) {
+    return std::string(1, letter) + ':';
+}
+std::string RootPath(char letter) {
+    return std::string(1, letter) + ":\\";
+}
+
+using GetDiskFreeSpaceExAFunction = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+
+// GetDiskFreeSpaceExA is missing from the first releases of Windows 95, so it
+// is looked up at run time.
+GetDiskFreeSpaceExAFunction FindGetDiskFreeSpaceEx() {
+    const HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    if (kernel32 == nullptr) return nullptr;
+    const FARPROC proc = GetProcAddress(kernel32, "GetDiskFreeSpaceExA");
+    // Through void(*)(), the one function type GCC lets any other convert to.
+    return reinterpret_cast<GetDiskFreeSpaceExAFunction>(reinterpret_cast<void (*)()>(proc));
+}
+
+}  // namespace
+
+int32_t Win32Platform::DiskCount() {
+    UniqueRegistryKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\Disk\\Enum", 0, KEY_READ,
+                      key.Put()) != ERROR_SUCCESS)
+        return 0;
+    DWORD type = 0;
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    if (RegQueryValueExA(key.Get(), "Count", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_DWORD)
+        return 0;
+    return static_cast<int32_t>(value);
+}
+
+std::unique_ptr<SectorDevice> Win32Platform::OpenPhysicalDrive(uint32_t drive, Access access) {
+    UniqueHandle handle = OpenDevice("\\\\.\\PHYSICALDRIVE" + std::to_string(drive), access);
+    if (!handle.Valid()) return nullptr;
+    return std::make_unique<Win32Device>(std::move(handle));
+}
+
+// Since Windows Vista a physical-drive handle may not write into the sectors
+// of a mounted volume, but the volume's own handle may write its boot sectors.
+std::unique_ptr<SectorDevice> Win32Platform::OpenVolume(char letter, Access access) {
+    UniqueHandle handle = OpenDevice(VolumeDevicePath(letter), access);
+    if (!handle.Valid()) return nullptr;
+    return std::make_unique<Win32Device>(std::move(handle));
+}
+
+uint32_t Win32Platform::DriveType(char letter) {
+    return GetDriveTypeA(DrivePath(letter).c_str());
+}
+
+VolumeExtent Win32Platform::FirstDiskExtent(char letter) {
+    VolumeExtent extent;
+    const UniqueHandle volume = OpenDevice(VolumeDevicePath(letter), Access::ReadWrite);
+    if (!volume.Valid()) return extent;
+    // VOLUME_DISK_EXTENTS: a 32-bit count, alignment, then 24-byte DISK_EXTENT
+    // entries; 260 bytes hold ten. A volume with more makes the call fail.
+    alignas(8) std::array<unsigned char, 260> answer{};
+    DWORD returned = 0;
+    if (!DeviceIoControl(volume.Get(), IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, answer.data(),
+                         static_cast<DWORD>(answer.size()), &returned, nullptr))
+        return extent;
+    DWORD count = 0;
+    std::memcpy(&count, answer.data(), sizeof count);
+    if (count == 0) return extent;
+    DISK_EXTENT first;
+    std::memcpy(&first, answer.data() + offsetof(VOLUME_DISK_EXTENTS, Extents), sizeof first);
+    extent.diskNumber = first.DiskNumber;
+    extent.startingOffset = first.StartingOffset.QuadPart;
+    extent.extentLength = first.ExtentLength.QuadPart;
+    return extent;
+}
+
+std::optional<std::string> Win32Platform::VolumeLabel(char letter) {
+    // Both buffers hold 256 bytes and are announced as 255, so the text always
+    // ends in a NUL even if the system fills the announced size.
+    char label[256] = {};
+    char fileSystem[256] = {};
+    DWORD serial = 0;
+    DWORD maxComponentLength = 0;
+    DWORD flags = 0;
+    if (!GetVolumeInformationA(RootPath(letter).c_str(), label, 255, &serial, &maxComponentLength, &flags,
+                               fileSystem, 255))
+        return std::nullopt;
+    return std::string(label);
+}
+
+std::optional<uint64_t> Win32Platform::FreeBytes(char letter) {
+    static const GetDiskFreeSpaceExAFunction getDiskFreeSpaceEx = FindGetDiskFreeSpaceEx();
+    if (getDiskFreeSpaceEx != nullptr) {
+        ULARGE_INTEGER available{};
+        ULARGE_INTEGER total{};
+        ULARGE_INTEGER totalFree{};
+        if (!getDiskFreeSpaceEx(DrivePath(letter).c_str(), &available, &total, &totalFree))
+            return std::nullopt;
+        return totalFree.QuadPart;
+    }
+    DWORD sectorsPerCluster = 0;
+    DWORD bytesPerSector = 0;
+    DWORD freeClusters = 0;
+    DWORD clusters = 0;
+    // The old call wants the root directory, with its backslash.
+    if (!GetDiskFreeSpaceA(RootPath(letter).c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters,
+                           &clusters))
+        return std::nullopt;
+    return uint64_t{sectorsPerCluster} * bytesPerSector * freeClusters;
+}
+
+bool Win32Platform::SetVolumeLabel(char letter, const std::string& label) {
+    return SetVolumeLabelA(RootPath(letter).c_str(), label.c_str()) != FALSE;
+}
+
+uint32_t Win32Platform::LogicalDriveMask() {
+    return GetLogicalDrives();
+}
+
+bool Win32Platform::DefineDosDevice(char letter, const std::string& targetPath) {
+    return DefineDosDeviceA(DDD_RAW_TARGET_PATH, DrivePath(letter).c_str(), targetPath.c_str()) != FALSE;
+}
+
+bool Win32Platform::RemoveDosDevice(char letter) {
+    return DefineDosDeviceA(DDD_REMOVE_DEFINITION, DrivePath(letter).c_str(), nullptr) != FALSE;
+}
+
+// GetVersion is deprecated, but only it reports the Windows 95/98/Me platform bit.
+#ifdef _MSC_VER
+#pragma warning(push)
+#pragma warning(disable : 4996)
+#endif
+uint32_t Win32Platform::Version() {
+    return GetVersion();
+}
+#ifdef _MSC_VER
+#pragma warning(pop)
+#endif
+
+}  // namespace quorvane

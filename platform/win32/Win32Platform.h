@@ -1,0 +1,27 @@
+// The platform seam over kernel32 and advapi32: one small function per
+// system call, with the arguments the program has always used. No logic
+// lives here; everything the program decides is in scan/ and apply/.
+#pragma once
+
+#include "platform/Platform.h"
+#include "platform/win32/WindowsApi.h"
+
+namespace quorvane {
+
+class Win32Platform : public Platform {
+ public:
+    int32_t DiskCount() override;
+    std::unique_ptr<SectorDevice> OpenPhysicalDrive(uint32_t drive, Access access) override;
+    std::unique_ptr<SectorDevice> OpenVolume(char letter, Access access) override;
+    uint32_t DriveType(char letter) override;
+    VolumeExtent FirstDiskExtent(char letter) override;
+    std::optional<std::string> VolumeLabel(char letter) override;
+    std::optional<uint64_t> FreeBytes(char letter) override;
+    bool SetVolumeLabel(char letter, const std::string& label) override;
+    uint32_t LogicalDriveMask() override;
+    bool DefineDosDevice(char letter, const std::string& targetPath) override;
+    bool RemoveDosDevice(char letter) override;
+    uint32_t Version() override;
+};
+
+}  // namespace quorvane

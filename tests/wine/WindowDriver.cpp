@@ -1,0 +1,338 @@
+// window-driver: looks at and drives another program's windows from a test
+// script, as a user or an accessibility tool would. Runs in the same Wine
+// prefix (the same wineserver) as the program under test.
+//
+// Window handles are printed and taken as 0x hexadecimal. Texts are printed
+// as hexadecimal bytes of the ANSI code page (936 under zh_CN), so a script
+// can compare them byte for byte whatever they contain (CR, TAB, GBK).
+//
+//   find CLASS [MS]          a visible top-level window of CLASS -> handle
+//   gone HANDLE [MS]         wait until the window no longer exists
+//   child HANDLE ID          the descendant with this control id -> handle
+//   text HANDLE              its text (WM_GETTEXT) -> hex
+//   settext HANDLE HEX       sets its text (WM_SETTEXT), as a paste would
+//   rows LIST                "IMAGE HEX0 ... HEX9" per row (the cells of a
+//                            report list view, read through the program's memory)
+//   columns LIST             "FORMAT WIDTH HEXHEADER" per column
+//   rowrect LIST ROW         the row's rectangle on the screen
+//   selected LIST            the selected row, -1 when none
+//   client HANDLE            width and height of the client area
+//   rect HANDLE              the window rectangle on the screen
+//   center HANDLE            the centre of the window on the screen
+//   screen                   the screen size
+//   enabled HANDLE           1 or 0
+//   focus HANDLE             the window that has the keyboard focus in
+//                            HANDLE's thread -> handle
+//   click HANDLE             posts BM_CLICK
+//   post HANDLE MSG W L      posts any message (numbers in C notation)
+//   dosdevices               "X: TARGET" for every letter D to Z mapped to
+//                            a partition (\Device\HarddiskN\PartitionM)
+// Exit code 0 on success, 1 when a window is not found in time, 2 on bad use.
+// clang-format off
+#include <windows.h>
+#include <commctrl.h>
+// clang-format on
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+HWND ParseHandle(const char* text) {
+    return reinterpret_cast<HWND>(static_cast<uintptr_t>(std::strtoull(text, nullptr, 0)));
+}
+
+void PrintHandle(HWND window) {
+    std::printf("0x%llx\n", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window)));
+}
+
+std::string Hex(const std::string& bytes) {
+    std::string out;
+    char pair[3];
+    for (const char c : bytes) {
+        std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned char>(c));
+        out += pair;
+    }
+    return out.empty() ? "-" : out;  // "-" keeps an empty cell a field of its own
+}
+
+std::string Unhex(const char* hex) {
+    std::string bytes;
+    for (; hex[0] != '\0' && hex[1] != '\0'; hex += 2) {
+        const char pair[3] = {hex[0], hex[1], '\0'};
+        bytes += static_cast<char>(std::strtoul(pair, nullptr, 16));
+    }
+    return bytes;
+}
+
+std::string WindowText(HWND window) {
+    char buffer[4096] = {};
+    const LRESULT length = SendMessageA(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
+    return std::string(buffer, static_cast<size_t>(length > 0 ? length : 0));
+}
+
+struct FindRequest {
+    const char* className;
+    HWND found;
+};
+
+BOOL CALLBACK FindVisible(HWND window, LPARAM parameter) {
+    auto* request = reinterpret_cast<FindRequest*>(parameter);
+    char className[256] = {};
+    GetClassNameA(window, className, sizeof className);
+    if (IsWindowVisible(window) && std::strcmp(className, request->className) == 0) {
+        request->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+struct ChildRequest {
+    int id;
+    HWND found;
+};
+
+BOOL CALLBACK FindChild(HWND window, LPARAM parameter) {
+    auto* request = reinterpret_cast<ChildRequest*>(parameter);
+    if (GetDlgCtrlID(window) == request->id) {
+        request->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A buffer inside the process that owns a window, for list-view messages
+// whose parameters are pointers: they are not copied across processes.
+class RemoteBuffer {
+ public:
+    explicit RemoteBuffer(HWND window) {
+        DWORD processId = 0;
+        GetWindowThreadProcessId(window, &processId);
+        process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+        if (process_ != nullptr)
+            memory_ = static_cast<char*>(
+                VirtualAllocEx(process_, nullptr, Size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    }
+    ~RemoteBuffer() {
+        if (memory_ != nullptr) VirtualFreeEx(process_, memory_, 0, MEM_RELEASE);
+        if (process_ != nullptr) CloseHandle(process_);
+    }
+    RemoteBuffer(const RemoteBuffer&) = delete;
+    RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+
+    bool Valid() const { return memory_ != nullptr; }
+    char* At(size_t offset) const { return memory_ + offset; }
+    void Put(size_t offset, const void* data, size_t size) const {
+        WriteProcessMemory(process_, memory_ + offset, data, size, nullptr);
+    }
+    void Get(size_t offset, void* data, size_t size) const {
+        ReadProcessMemory(process_, memory_ + offset, data, size, nullptr);
+    }
+
+    static constexpr size_t Size = 8192;
+    static constexpr size_t TextOffset = 1024;
+    static constexpr size_t TextSize = 4096;
+
+ private:
+    HANDLE process_ = nullptr;
+    char* memory_ = nullptr;
+};
+
+std::string RemoteCellText(const RemoteBuffer& remote, HWND list, int row, int column) {
+    LVITEMA item{};
+    item.iSubItem = column;
+    item.pszText = remote.At(RemoteBuffer::TextOffset);
+    item.cchTextMax = static_cast<int>(RemoteBuffer::TextSize);
+    const char zero = 0;
+    remote.Put(RemoteBuffer::TextOffset, &zero, 1);
+    remote.Put(0, &item, sizeof item);
+    const LRESULT length = SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(remote.At(0)));
+    std::vector<char> text(RemoteBuffer::TextSize, '\0');
+    remote.Get(RemoteBuffer::TextOffset, text.data(), text.size());
+    return std::string(text.data(), static_cast<size_t>(length > 0 ? length : 0));
+}
+
+int RemoteRowImage(const RemoteBuffer& remote, HWND list, int row) {
+    LVITEMA item{};
+    item.mask = LVIF_IMAGE;
+    item.iItem = row;
+    remote.Put(0, &item, sizeof item);
+    SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(remote.At(0)));
+    remote.Get(0, &item, sizeof item);
+    return item.iImage;
+}
+
+int Rows(HWND list) {
+    const RemoteBuffer remote(list);
+    if (!remote.Valid()) return 1;
+    const HWND header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
+    const int columns = static_cast<int>(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0));
+    const int rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < rows; ++row) {
+        std::printf("%d", RemoteRowImage(remote, list, row));
+        for (int column = 0; column < columns; ++column)
+            std::printf(" %s", Hex(RemoteCellText(remote, list, row, column)).c_str());
+        std::printf("\n");
+    }
+    return 0;
+}
+
+// The row's rectangle on the screen.
+int RowRect(HWND list, int row) {
+    const RemoteBuffer remote(list);
+    if (!remote.Valid()) return 1;
+    RECT rect{};
+    rect.left = LVIR_BOUNDS;
+    remote.Put(0, &rect, sizeof rect);
+    if (!SendMessageA(list, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(remote.At(0)))) return 1;
+    remote.Get(0, &rect, sizeof rect);
+    MapWindowPoints(list, nullptr, reinterpret_cast<POINT*>(&rect), 2);
+    std::printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
+    return 0;
+}
+
+int Columns(HWND list) {
+    const RemoteBuffer remote(list);
+    if (!remote.Valid()) return 1;
+    for (int column = 0;; ++column) {
+        LVCOLUMNA spec{};
+        spec.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
+        spec.pszText = remote.At(RemoteBuffer::TextOffset);
+        spec.cchTextMax = static_cast<int>(RemoteBuffer::TextSize);
+        remote.Put(0, &spec, sizeof spec);
+        if (!SendMessageA(list, LVM_GETCOLUMNA, column, reinterpret_cast<LPARAM>(remote.At(0)))) break;
+        remote.Get(0, &spec, sizeof spec);
+        std::vector<char> text(RemoteBuffer::TextSize, '\0');
+        remote.Get(RemoteBuffer::TextOffset, text.data(), text.size() - 1);
+        std::printf("%d %d %s\n", spec.fmt & LVCFMT_JUSTIFYMASK, spec.cx, Hex(text.data()).c_str());
+    }
+    return 0;
+}
+
+int DosDevices() {
+    for (char letter = 'D'; letter <= 'Z'; ++letter) {
+        const char name[3] = {letter, ':', '\0'};
+        char target[1024] = {};
+        if (QueryDosDeviceA(name, target, sizeof target) &&
+            std::strncmp(target, "\\Device\\Harddisk", 16) == 0 &&
+            std::strstr(target, "\\Partition") != nullptr)
+            std::printf("%s %s\n", name, target);
+    }
+    return 0;
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: window-driver COMMAND ARGS... (see the source)\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Plain "\n" line ends for the shell, not the CRLF of text mode.
+    _setmode(_fileno(stdout), _O_BINARY);
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    if (argc < 2) return Usage();
+    const std::string command = argv[1];
+    const auto wait = [&](int index) {
+        return argc > index ? static_cast<DWORD>(std::atoi(argv[index])) : 10000u;
+    };
+
+    if (command == "screen") {
+        std::printf("%d %d\n", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+        return 0;
+    }
+    if (command == "dosdevices") return DosDevices();
+    if (argc < 3) return Usage();
+
+    if (command == "find") {
+        const DWORD limit = wait(3);
+        const DWORD start = GetTickCount();
+        for (;;) {
+            FindRequest request{argv[2], nullptr};
+            EnumWindows(FindVisible, reinterpret_cast<LPARAM>(&request));
+            if (request.found != nullptr) {
+                PrintHandle(request.found);
+                return 0;
+            }
+            if (GetTickCount() - start > limit) return 1;
+            Sleep(50);
+        }
+    }
+
+    const HWND window = ParseHandle(argv[2]);
+    if (command == "gone") {
+        const DWORD limit = wait(3);
+        const DWORD start = GetTickCount();
+        while (IsWindow(window)) {
+            if (GetTickCount() - start > limit) return 1;
+            Sleep(50);
+        }
+        return 0;
+    }
+    if (!IsWindow(window)) return 1;
+    if (command == "child" && argc > 3) {
+        ChildRequest request{static_cast<int>(std::strtol(argv[3], nullptr, 0)), nullptr};
+        EnumChildWindows(window, FindChild, reinterpret_cast<LPARAM>(&request));
+        if (request.found == nullptr) return 1;
+        PrintHandle(request.found);
+        return 0;
+    }
+    if (command == "settext" && argc > 3) {
+        const std::string text = Unhex(argv[3]);
+        SendMessageA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        return 0;
+    }
+    if (command == "text") {
+        std::printf("%s\n", Hex(WindowText(window)).c_str());
+        return 0;
+    }
+    if (command == "rows") return Rows(window);
+    if (command == "columns") return Columns(window);
+    if (command == "rowrect" && argc > 3) return RowRect(window, std::atoi(argv[3]));
+    if (command == "selected") {
+        std::printf("%d\n", static_cast<int>(SendMessageA(window, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
+                                                          LVNI_SELECTED)));
+        return 0;
+    }
+    if (command == "client" || command == "rect" || command == "center") {
+        RECT rect{};
+        if (command == "client") {
+            GetClientRect(window, &rect);
+            std::printf("%ld %ld\n", rect.right - rect.left, rect.bottom - rect.top);
+        } else {
+            GetWindowRect(window, &rect);
+            if (command == "rect")
+                std::printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
+            else
+                std::printf("%ld %ld\n", (rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+        }
+        return 0;
+    }
+    if (command == "enabled") {
+        std::printf("%d\n", IsWindowEnabled(window) ? 1 : 0);
+        return 0;
+    }
+    if (command == "focus") {
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return 1;
+        PrintHandle(info.hwndFocus);
+        return 0;
+    }
+    if (command == "click") return PostMessageA(window, BM_CLICK, 0, 0) ? 0 : 1;
+    if (command == "post" && argc > 5) {
+        const auto number = [&](int index) { return std::strtoull(argv[index], nullptr, 0); };
+        return PostMessageA(window, static_cast<UINT>(number(3)), static_cast<WPARAM>(number(4)),
+                            static_cast<LPARAM>(number(5)))
+                   ? 0
+                   : 1;
+    }
+    return Usage();
+}

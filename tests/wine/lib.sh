@@ -1,0 +1,159 @@
+# Shared by tests/wine/run and scripts/run: a Wine prefix of our own in which
+# disk images are the physical drives, a virtual display, and the helpers that
+# start Quorvane.exe and look at its windows through window-driver.exe.
+#
+# What Wine 8 does here (Debian 12):
+# - ntdll opens \\.\PHYSICALDRIVEn as $WINEPREFIX/dosdevices/physicaldriven
+#   when that link exists: plain reads and writes on the image file.
+# - The registry value Disk\Enum\Count tells the program how many to try.
+# - Wine takes the ANSI code page from the locale of each process:
+#   LC_ALL=zh_CN.UTF-8 gives code page 936, also without a compiled locale.
+# - Wine cannot answer IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS for an image, so
+#   no drive letter matches a row; temporary names can still be defined.
+# shellcheck shell=bash
+
+WINE=/usr/lib/wine/wine64            # the 32-bit loader does not run on every kernel
+WINESERVER=/usr/lib/wine/wineserver64
+export WINEARCH=win64
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono or Gecko prompts
+# Settings the prefix is made with; a prefix made with other ones is redone.
+QV_PREFIX_VERSION=1
+QV_XVFB_PID=
+QV_DRIVER=${QV_DRIVER:-}
+QV_CLASS=QuorvaneMainWindow
+# Control identifiers count from 0x8000 in the order the window creates them.
+QV_LIST=0x8000 QV_ID_EDIT=0x8005 QV_LABEL_EDIT=0x8006 QV_MODIFY=0x8007
+QV_LETTER_EDIT=0x8008 QV_CONFIRM=0x8009 QV_EXIT=0x800a QV_LABEL_CAPTION=0x8004
+
+# qv_wine PROGRAM ARGS...: a Windows program in the prefix, code page 936.
+qv_wine() { LC_ALL=zh_CN.UTF-8 "$WINE" "$@"; }
+
+# qv_make_images DIR: the two disks of the tests and the demo, made as a
+# user would make them, with sfdisk and mkfs.fat:
+# disk0.img, 64 MiB: 1 FAT32 LBA (0C, active, FAT32 "OLDLABEL"), 2 Linux (83),
+#                    3 extended LBA (0F) holding 5 NTFS (07) and 6 hidden FAT32 (1B)
+# disk1.img, 32 MiB: 1 NTFS (07), 2 extended (05) holding 5 FAT16 (06)
+qv_make_images() {
+    mkdir -p "$1"
+    rm -f "$1/disk0.img" "$1/disk1.img"
+    truncate -s 64M "$1/disk0.img"
+    sfdisk --quiet --no-reread --no-tell-kernel "$1/disk0.img" >/dev/null <<'EOF'
+label: dos
+label-id: 0x1234abcd
+unit: sectors
+
+start=2048, size=81920, type=c, bootable
+start=83968, size=16384, type=83
+start=100352, type=f
+start=102400, size=12288, type=7
+start=116736, type=1b
+EOF
+    # FAT32 needs 65525 clusters: 40 MiB with 512-byte clusters.
+    mkfs.fat -F 32 -s 1 -n OLDLABEL --offset 2048 "$1/disk0.img" 40960 >/dev/null 2>&1
+    truncate -s 32M "$1/disk1.img"
+    sfdisk --quiet --no-reread --no-tell-kernel "$1/disk1.img" >/dev/null <<'EOF'
+label: dos
+label-id: 0x5678ef01
+unit: sectors
+
+start=2048, size=30000, type=7
+start=32048, type=5
+start=34096, size=4096, type=6
+EOF
+}
+
+# qv_prefix DIR: makes (once) or reuses the prefix DIR and exports WINEPREFIX.
+qv_prefix() {
+    export WINEPREFIX=$1
+    "$WINESERVER" -k 2>/dev/null || true
+    "$WINESERVER" -w 2>/dev/null || true
+    if [ "$(cat "$WINEPREFIX/.quorvane-prefix" 2>/dev/null)" = "$QV_PREFIX_VERSION" ]; then return 0; fi
+    mkdir -p "$WINEPREFIX"
+    echo "making the Wine prefix $WINEPREFIX (once)" >&2
+    qv_wine wineboot -i </dev/null >"$WINEPREFIX/.wineboot.log" 2>&1
+    "$WINESERVER" -p5 2>/dev/null || true
+    local key='HKLM\SYSTEM\CurrentControlSet\Services\Disk\Enum'
+    qv_wine reg add "$key" /v Count /t REG_DWORD /d 2 /f </dev/null >/dev/null 2>&1
+    # No window manager under Xvfb: Wine draws the captions itself.
+    qv_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+    # Chinese Windows links Tahoma to a Chinese font for the characters Tahoma
+    # lacks; here that font is WenQuanYi Micro Hei (fonts-wqy-microhei).
+    qv_wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma \
+        /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1
+    "$WINESERVER" -k 2>/dev/null || true
+    "$WINESERVER" -w 2>/dev/null || true
+    [ -s "$WINEPREFIX/system.reg" ] || { echo "wineboot failed: $WINEPREFIX/.wineboot.log" >&2; return 1; }
+    echo "$QV_PREFIX_VERSION" >"$WINEPREFIX/.quorvane-prefix"
+}
+
+# qv_disks IMAGE...: image k becomes \\.\PHYSICALDRIVEk; nothing else is a disk.
+qv_disks() {
+    local dos=$WINEPREFIX/dosdevices k=0 image
+    rm -f "$dos"/physicaldrive*
+    for image in "$@"; do
+        ln -sfn "$(realpath "$image")" "$dos/physicaldrive$k"
+        k=$((k + 1))
+    done
+    # Only C: and Z: stay letters. SAFETY: the program opens every letter's
+    # volume for reading and writing, and for a letter whose link is the root
+    # of a mounted file system (Z: is /) Wine would open that file system's
+    # block device, the host's disk. \\.\C: and \\.\Z: go to /dev/null.
+    find "$dos" -maxdepth 1 -name '?:' ! -name 'c:' ! -name 'z:' -exec rm -f {} +
+    find "$dos" -maxdepth 1 -name '?::' -exec rm -f {} +
+    ln -sfn /dev/null "$dos/c::"
+    ln -sfn /dev/null "$dos/z::"
+}
+
+# qv_display: a virtual screen of 1024 x 768 when there is none; the Wine
+# server is restarted so that its desktop uses it.
+qv_display() {
+    local n=90
+    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    QV_XVFB_PID=$!
+    export DISPLAY=":$n"
+    local i
+    for i in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
+    "$WINESERVER" -k 2>/dev/null || true
+    "$WINESERVER" -w 2>/dev/null || true
+}
+
+# qv_warm: starts the Wine server and its system processes with their
+# output away from any pipe (a $(...) would otherwise wait for them to end).
+qv_warm() {
+    "$WINESERVER" -p30 2>/dev/null || true
+    qv_wine "$QV_DRIVER" screen </dev/null >/dev/null 2>&1
+}
+
+qv_stop() {
+    "$WINESERVER" -k 2>/dev/null || true
+    "$WINESERVER" -w 2>/dev/null || true
+    if [ -n "$QV_XVFB_PID" ]; then kill "$QV_XVFB_PID" 2>/dev/null || true; wait "$QV_XVFB_PID" 2>/dev/null || true; fi
+    QV_XVFB_PID=
+}
+
+# qv_screenshot WINDOW FILE: the screen, cut to the window's rectangle.
+qv_screenshot() {
+    local rect
+    read -r -a rect <<<"$(qv_driver rect "$1")"
+    import -window root "$2.full.png" &&
+        convert "$2.full.png" -crop "$((rect[2] - rect[0]))x$((rect[3] - rect[1]))+${rect[0]}+${rect[1]}" +repage "$2"
+    rm -f "$2.full.png"
+}
+
+# gbk_hex TEXT: the code page 936 bytes of a UTF-8 text, as window-driver prints them.
+gbk_hex() {
+    local hex
+    hex=$(printf '%s' "$1" | iconv -f UTF-8 -t GBK | od -An -v -tx1 | tr -d ' \n')
+    echo "${hex:--}"
+}
+
+# hex_utf8 HEX: the text window-driver printed, readable.
+hex_utf8() {
+    [ "$1" = - ] && return 0
+    printf '%b' "$(sed 's/../\\x&/g' <<<"$1")" | iconv -f GBK -t UTF-8
+}
+
+# qv_driver COMMAND ARGS...: window-driver.exe (see tests/wine/WindowDriver.cpp).
+qv_driver() { qv_wine "$QV_DRIVER" "$@" </dev/null; }

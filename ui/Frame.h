@@ -1,0 +1,87 @@
+// The top-level window: its own window class, the message loop, the message
+// hooks that see every message first, the close handler, the cancel button,
+// the focus rule, the cursor. Controls are created inside it (ui/Controls.h).
+#pragma once
+
+#include <functional>
+#include <string_view>
+#include <vector>
+
+#include "ui/Window.h"
+
+namespace quorvane {
+
+class Button;
+
+// One message as the window received it.
+struct Message {
+    HWND hwnd = nullptr;
+    UINT message = 0;
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+};
+
+// Returns true when it consumed the message.
+using MessageHook = std::function<bool(const Message&)>;
+// Called on WM_CLOSE with `accept` true; leaving it true lets the close go on.
+using CloseHandler = std::function<void(bool& accept)>;
+
+struct FrameOptions {
+    const char* className = nullptr;
+    std::string_view caption;
+    DWORD style = 0;  // without WS_VISIBLE: the window is created hidden
+    int clientWidth = 0;
+    int clientHeight = 0;
+    const char* iconResource = nullptr;
+    LOGFONTA font{};  // every control created in the window copies it
+};
+
+class Frame : public Window {
+ public:
+    Frame(HINSTANCE instance, const FrameOptions& options);
+    ~Frame() override;
+
+    Frame& Root() override { return *this; }
+    HINSTANCE Instance() const { return instance_; }
+
+    // Runs after the hooks added before it; the first one that consumes a
+    // message ends the chain.
+    void AddMessageHook(MessageHook hook);
+    void SetCloseHandler(CloseHandler handler) { closeHandler_ = std::move(handler); }
+    // Esc anywhere in the window presses `button`: focus and a space key-down
+    // when Esc goes down, a space key-up (the click) when it comes up.
+    void SetCancelButton(Button& button);
+
+    void SetClientSize(int width, int height);
+    void CenterOnScreen();
+    void SetIcon(const char* resourceName);
+    // nullptr: the usual cursor of whatever is under the mouse.
+    void SetCursor(HCURSOR cursor);
+    void RequestClose();
+    void Destroy();
+
+    // Processes messages until the window has been closed.
+    void RunMessageLoop();
+
+    // For the controls created inside the window.
+    int NextControlId() { return nextControlId_++; }
+    void NoteControlCreated(HWND control, bool tabStop);
+    void NoteFocus(HWND control) { lastFocus_ = control; }
+
+ private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    bool RunHooks(const Message& message);
+    void OnCloseMessage();
+
+    HINSTANCE instance_;
+    std::vector<MessageHook> hooks_;
+    CloseHandler closeHandler_;
+    HCURSOR cursor_ = nullptr;
+    HWND lastFocus_ = nullptr;
+    HWND firstTabStop_ = nullptr;
+    // Control identifiers count up from 0x8000, one per control.
+    int nextControlId_ = 0x8000;
+};
+
+}  // namespace quorvane

@@ -1,0 +1,78 @@
+// The program's only window: the partition list, the "属性" group with the
+// three fields and "修改", and "确定" and "退出". It owns the run (Session):
+// the rows are the model, the list mirrors them through RowObserver, and the
+// handlers change the model and read it back, never the list.
+#pragma once
+
+#include <string>
+
+#include "app/Session.h"
+#include "ui/Controls.h"
+#include "ui/Frame.h"
+#include "ui/Gdi.h"
+#include "ui/ReportList.h"
+
+namespace quorvane {
+
+class MainWindow : public Shell, public RowObserver {
+ public:
+    MainWindow(HINSTANCE instance, Platform& platform);
+    ~MainWindow() override;
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    Frame& GetFrame() { return frame_; }
+    Session& GetSession() { return session_; }
+
+    // Shell
+    void ShowHelp(const std::string& helpText) override;
+    void RequestClose() override;
+    void ShowMainWindow() override;
+    void SelectRow(int row) override;
+    void SetWaitCursor(bool wait) override;
+
+    // RowObserver: the list follows the rows.
+    void OnRowsCleared() override;
+    void OnRowAppended(int row) override;
+    void OnCellChanged(int row, int column) override;
+    void OnImageChanged(int row) override;
+
+ private:
+    void AddColumns();
+    void AttachHandlers();
+
+    // What the user does in the window.
+    void OnRowStateChange(int row);
+    void OnListClick();
+    LRESULT OnListCustomDraw(CustomDraw& draw);
+    void OnIdEditChar(WPARAM& character);
+    void OnIdEditChange();
+    void OnLabelEditChange();
+    void OnModifyClick();
+    void OnConfirmClick();
+    void OnExitClick();
+    void OnCloseRequest(bool& accept);
+    void ShowWriteFailures();
+
+    PartitionRows& Rows() { return session_.Rows(); }
+
+    Frame frame_;
+    UniqueImageList partitionImages_;
+    ReportList partitionList_;
+    GroupBox propertiesGroup_;
+    StaticText letterCaption_;
+    StaticText idCaption_;
+    StaticText labelCaption_;
+    Edit idEdit_;
+    Edit labelEdit_;
+    Button modifyButton_;
+    Edit letterEdit_;
+    Button confirmButton_;
+    Button exitButton_;
+    Session session_;
+    // While "确定" runs, a close request waits until the failures are shown.
+    bool holdCloseRequests_ = false;
+    bool closeRequested_ = false;
+};
+
+}  // namespace quorvane

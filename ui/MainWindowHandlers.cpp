@@ -1,0 +1,133 @@
+// What the main window does when the user works in it. The handlers keep no
+// state: they read the row cells when the event comes and write new texts
+// into the cells; the list follows the cells by itself.
+#include <string>
+
+#include "scan/IdNameTable.h"
+#include "text/Gbk.h"
+#include "text/Texts.h"
+#include "ui/MainWindow.h"
+
+namespace quorvane {
+
+namespace {
+
+constexpr size_t MaxIdChars = 2;
+constexpr size_t MaxLabelBytes = 11;
+constexpr COLORREF Red = RGB(255, 0, 0);
+constexpr COLORREF ExtendedRowGrey = RGB(128, 128, 128);
+// Asks the list for a notification per row before painting and per cell at
+// the row stage (CDRF_NOTIFYITEMDRAW and CDRF_NOTIFYSUBITEMDRAW share it).
+constexpr LRESULT CustomDrawAnswer = 0x20;
+
+// The extended containers carry no label.
+bool IsExtendedId(const std::string& id) {
+    return id == "05" || id == "0F";
+}
+
+// Hidden partitions and the IDs of recovery and vendor partitions.
+bool IsRedTextId(const std::string& id) {
+    for (const char* red : {"11", "12", "14", "16", "17", "BB", "A0", "1B", "1C", "BC", "27", "DD", "DE"})
+        if (id == red) return true;
+    return false;
+}
+
+}  // namespace
+
+void MainWindow::OnRowStateChange(int row) {
+    const std::string id = Rows().Cell(row, ColumnId);
+    labelEdit_.SetEnabled(!IsExtendedId(id));
+    labelCaption_.SetEnabled(labelEdit_.Enabled());
+    letterEdit_.SetText(Rows().Cell(row, ColumnLetter));
+    labelEdit_.SetText(Rows().Cell(row, ColumnLabel));
+    idEdit_.SetText(id);
+}
+
+void MainWindow::OnListClick() {
+    // A click below the last row clears the selection; the last row takes it.
+    if (partitionList_.SelectedRow() >= 0 || partitionList_.RowCount() == 0) return;
+    partitionList_.SelectRow(partitionList_.RowCount() - 1);
+}
+
+LRESULT MainWindow::OnListCustomDraw(CustomDraw& draw) {
+    // Before painting the row is -1 and every cell reads empty.
+    if (Rows().Cell(draw.row, ColumnKind) == texts::KindExtended) draw.textColour = ExtendedRowGrey;
+    // Red is set later, so it wins over grey.
+    if (IsRedTextId(Rows().Cell(draw.row, ColumnId))) draw.textColour = Red;
+    return CustomDrawAnswer;
+}
+
+void MainWindow::OnIdEditChar(WPARAM& character) {
+    // Hexadecimal digits and backspace pass; everything else, including Tab,
+    // Enter, the control characters of the clipboard shortcuts and every
+    // Chinese character, is dropped before the field sees it.
+    const bool digit = character >= '0' && character <= '9';
+    const bool hexLetter = (character >= 'A' && character <= 'F') || (character >= 'a' && character <= 'f');
+    if (!digit && !hexLetter && character != '\b') character = 0;
+}
+
+void MainWindow::OnIdEditChange() {
+    const int caret = idEdit_.CaretPosition();
+    const std::string text = idEdit_.Text();
+    if (text.size() <= MaxIdChars) return;
+    // Pasted text can hold Chinese characters: the cut never splits one.
+    idEdit_.SetText(CutToBytes(text, MaxIdChars));
+    idEdit_.SetCaretPosition(caret);
+}
+
+void MainWindow::OnLabelEditChange() {
+    const std::string text = labelEdit_.Text();
+    // Counted in bytes of code page 936; the cut never splits a character.
+    if (text.size() > MaxLabelBytes) labelEdit_.SetText(CutToBytes(text, MaxLabelBytes));
+    // Beyond the end: the field puts the caret at the end of the text.
+    labelEdit_.SetCaretPosition(static_cast<int>(MaxLabelBytes));
+}
+
+void MainWindow::OnModifyClick() {
+    const int row = partitionList_.SelectedRow();
+    if (!Rows().Exists(row)) return;
+    // Read every field before the first cell changes: the list redraws and
+    // may report the row again, which refills the fields from the cells.
+    const std::string id = idEdit_.Text();
+    const bool labelEnabled = labelEdit_.Enabled();
+    const std::string label = labelEdit_.Text();
+    Rows().SetCell(row, ColumnId, id);
+    Rows().SetCell(row, ColumnIdName, LookupIdName(Rows().Cell(row, ColumnId)));
+    if (labelEnabled) Rows().SetCell(row, ColumnLabel, label);
+}
+
+void MainWindow::OnConfirmClick() {
+    // The pass ends with a close request; it waits until the user has read
+    // what did not reach the disks, while the window still shows the rows.
+    holdCloseRequests_ = true;
+    session_.ApplyAndClose();
+    holdCloseRequests_ = false;
+    ShowWriteFailures();
+    if (closeRequested_) {
+        closeRequested_ = false;
+        frame_.RequestClose();
+    }
+}
+
+void MainWindow::ShowWriteFailures() {
+    const ChangeFailures& failures = session_.Failures();
+    if (failures.empty()) return;
+    std::string text = texts::WriteFailedIntro;
+    for (const ChangeFailure& failure : failures) {
+        text += "\r\n";
+        text += DescribeFailure(Rows(), failure);
+    }
+    MessageBoxA(frame_.Handle(), text.c_str(), texts::WriteFailedTitle, MB_OK | MB_ICONERROR);
+}
+
+void MainWindow::OnExitClick() {
+    frame_.RequestClose();
+}
+
+void MainWindow::OnCloseRequest(bool& accept) {
+    // Removing the temporary drive names never refuses the close.
+    session_.OnClose();
+    accept = true;
+}
+
+}  // namespace quorvane

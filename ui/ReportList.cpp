@@ -1,0 +1,144 @@
+#include "ui/ReportList.h"
+
+#include <string>
+
+namespace quorvane {
+
+namespace {
+// The state bits the selection is made of: selected, focused, cut and
+// drop-highlighted.
+constexpr UINT SelectionStateMask = 0xF;
+constexpr DWORD ExtendedStyleMask = 0x3FFF;
+}  // namespace
+
+ReportList::ReportList(Window& parent, const Bounds& bounds, DWORD listStyle, DWORD extendedStyle)
+    : Control(parent, WC_LISTVIEWA, "", LVS_REPORT | LVS_SHAREIMAGELISTS | WS_TABSTOP | listStyle,
+              WS_EX_CLIENTEDGE, bounds) {
+    SendMessageA(hwnd_, LVM_SETEXTENDEDLISTVIEWSTYLE, ExtendedStyleMask, extendedStyle);
+}
+
+void ReportList::SetSmallImages(HIMAGELIST images) {
+    SendMessageA(hwnd_, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images));
+}
+
+void ReportList::SetBackground(COLORREF colour) {
+    Control::SetBackground(colour);
+    SendMessageA(hwnd_, LVM_SETBKCOLOR, 0, static_cast<LPARAM>(colour));
+}
+
+void ReportList::AddColumn(std::string_view header, ColumnAlignment alignment, int width) {
+    std::string text(header);
+    LVCOLUMNA column{};
+    column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+    column.fmt = static_cast<int>(alignment);
+    column.cx = width;
+    column.pszText = text.data();
+    column.iSubItem = columnCount_;
+    SendMessageA(hwnd_, LVM_INSERTCOLUMNA, columnCount_, reinterpret_cast<LPARAM>(&column));
+    ++columnCount_;
+}
+
+int ReportList::RowCount() const {
+    return static_cast<int>(SendMessageA(hwnd_, LVM_GETITEMCOUNT, 0, 0));
+}
+
+void ReportList::AppendRow(std::string_view firstCell, int image) {
+    std::string text(firstCell);
+    LVITEMA item{};
+    item.mask = LVIF_TEXT | LVIF_IMAGE;
+    item.iItem = RowCount();
+    item.pszText = text.data();
+    item.iImage = image;
+    SendMessageA(hwnd_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+void ReportList::RemoveAllRows() {
+    SendMessageA(hwnd_, LVM_DELETEALLITEMS, 0, 0);
+}
+
+void ReportList::SetCellText(int row, int column, std::string_view text) {
+    if (row < 0 || row >= RowCount()) return;
+    std::string copy(text);
+    LVITEMA item{};
+    item.iSubItem = column;
+    item.pszText = copy.data();
+    SendMessageA(hwnd_, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+}
+
+void ReportList::SetRowImage(int row, int image) {
+    if (row < 0 || row >= RowCount()) return;
+    LVITEMA item{};
+    item.mask = LVIF_IMAGE;
+    item.iItem = row;
+    SendMessageA(hwnd_, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    item.iImage = image;
+    SendMessageA(hwnd_, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+void ReportList::RedrawRow(int row) {
+    SendMessageA(hwnd_, LVM_REDRAWITEMS, row, row);
+}
+
+int ReportList::SelectedRow() const {
+    return static_cast<int>(SendMessageA(hwnd_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+void ReportList::SelectRow(int row) {
+    if (row == SelectedRow()) return;
+    LVITEMA state{};
+    state.stateMask = SelectionStateMask;
+    state.state = 0;
+    // Row -1 addresses every row.
+    SendMessageA(hwnd_, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+    if (row < 0) return;
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(hwnd_, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+}
+
+bool ReportList::OnNotify(const NMHDR& header, LPARAM lParam, LRESULT& result) {
+    switch (header.code) {
+        case NM_CLICK:
+        case NM_RCLICK:
+            if (onClick) onClick();
+            result = 0;
+            return true;
+        case LVN_ITEMCHANGED: {
+            // The list also reports a changed text or image of a row this way;
+            // only a change of its state (selection, focus) is an event here.
+            const auto* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
+            if (onRowStateChange && (change->uChanged & LVIF_STATE) != 0)
+                onRowStateChange({change->iItem, change->iItem, change->uOldState, change->uNewState});
+            result = 0;
+            return true;
+        }
+        case LVN_ODSTATECHANGED: {
+            const auto* change = reinterpret_cast<const NMLVODSTATECHANGE*>(lParam);
+            if (onRowStateChange)
+                onRowStateChange({change->iFrom, change->iTo, change->uOldState, change->uNewState});
+            result = 0;
+            return true;
+        }
+        case NM_CUSTOMDRAW: {
+            if (!onCustomDraw) return false;
+            // https://learn.microsoft.com/windows/win32/controls/nm-customdraw-list-view
+            auto* draw = reinterpret_cast<NMLVCUSTOMDRAW*>(lParam);
+            const DWORD stage = draw->nmcd.dwDrawStage;
+            const bool rowStage = (stage & CDDS_ITEM) != 0;
+            const bool cellStage = (stage & CDDS_SUBITEM) != 0;
+            CustomDraw request{draw->nmcd.hdc,
+                               stage,
+                               rowStage ? static_cast<int>(draw->nmcd.dwItemSpec) : -1,
+                               cellStage ? draw->iSubItem : -1,
+                               draw->nmcd.rc,
+                               draw->nmcd.uItemState,
+                               draw->clrText,
+                               draw->clrTextBk};
+            result = onCustomDraw(request);
+            return true;
+        }
+        default: return false;
+    }
+}
+
+}  // namespace quorvane
