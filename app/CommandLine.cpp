@@ -17,8 +17,7 @@ bool IsSeparator(char c) {
 int FindRow(const PartitionRows& rows, const std::string& disk, const std::string& partition) {
     if (partition.empty()) return -1;
     for (int row = 0; row < rows.Count(); ++row)
-        if (rows.Cell(row, ColumnDisk) == disk && rows.Cell(row, ColumnPartition) == partition)
-            return row;
+        if (rows.Cell(row, ColumnDisk) == disk && rows.Cell(row, ColumnPartition) == partition) return row;
     return -1;
 }
 
@@ -32,9 +31,12 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
     size_t i = 0;
     for (;;) {
         while (i < line.size()) {
-            if (IsSeparator(line[i])) ++i;
-            else if (line.substr(i, 2) == "\"\"") i += 2;
-            else break;
+            if (IsSeparator(line[i]))
+                ++i;
+            else if (line.substr(i, 2) == "\"\"")
+                i += 2;
+            else
+                break;
         }
         if (i >= line.size()) break;
         const size_t start = i;
@@ -69,7 +71,8 @@ bool IsHelpSwitch(const std::vector<std::string>& parameters) {
 CommandOutcome ProcessCommandLine(const std::vector<std::string>& parameters, PartitionRows& rows) {
     if (parameters.empty()) return {CommandVerdict::WindowMode, false};
     // The help box was shown at start; any other single parameter asks nothing.
-    if (parameters.size() == 1) return IsHelpSwitch(parameters) ? CommandOutcome{CommandVerdict::Valid, false} : Invalid;
+    if (parameters.size() == 1)
+        return IsHelpSwitch(parameters) ? CommandOutcome{CommandVerdict::Valid, false} : Invalid;
 
     const std::string option = UpperCaseAscii(parameters[0]);
     if (parameters.size() == 3 && option == "/F") {

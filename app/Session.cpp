@@ -10,13 +10,13 @@ namespace quorvane {
 namespace {
 
 class WaitCursor {
-   public:
+ public:
     explicit WaitCursor(Shell& shell) : shell_(shell) { shell_.SetWaitCursor(true); }
     ~WaitCursor() { shell_.SetWaitCursor(false); }
     WaitCursor(const WaitCursor&) = delete;
     WaitCursor& operator=(const WaitCursor&) = delete;
 
-   private:
+ private:
     Shell& shell_;
 };
 
@@ -41,8 +41,10 @@ void Session::Start(const std::vector<std::string>& parameters) {
     const CommandOutcome outcome = ProcessCommandLine(parameters, rows_);
     if (outcome.verdict == CommandVerdict::WindowMode) return;
     if (outcome.verdict == CommandVerdict::Invalid) exitCode_ = ExitInvalidCommand;
-    if (outcome.runApplyPass) ApplyAndClose();
-    else shell_.RequestClose();
+    if (outcome.runApplyPass)
+        ApplyAndClose();
+    else
+        shell_.RequestClose();
 }
 
 void Session::ApplyAndClose() {

@@ -16,7 +16,7 @@ namespace quorvane {
 
 // What the start sequence asks of the window (or of a program without one).
 class Shell {
-   public:
+ public:
     virtual ~Shell() = default;
     // Shows the help box and returns once the user has dismissed it.
     virtual void ShowHelp(const std::string& helpText) = 0;
@@ -29,12 +29,12 @@ class Shell {
 };
 
 // Process exit codes.
-inline constexpr int ExitDone = 0;         // everything asked was done
-inline constexpr int ExitNotApplied = 1;   // a change did not fully reach the disk
+inline constexpr int ExitDone = 0;            // everything asked was done
+inline constexpr int ExitNotApplied = 1;      // a change did not fully reach the disk
 inline constexpr int ExitInvalidCommand = 2;  // the command line asked for nothing valid
 
 class Session {
-   public:
+ public:
     Session(Platform& platform, Shell& shell) : platform_(platform), shell_(shell) {}
 
     PartitionRows& Rows() { return rows_; }
@@ -57,7 +57,7 @@ class Session {
     const ChangeFailures& Failures() const { return failures_; }
     const TemporaryDriveNames& TemporaryNames() const { return temporaryNames_; }
 
-   private:
+ private:
     Platform& platform_;
     Shell& shell_;
     PartitionRows rows_;

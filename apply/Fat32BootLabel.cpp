@@ -26,8 +26,8 @@ std::string ReadFat32BootLabel(Platform& platform, const PartitionRows& rows, in
     return std::string(field, end);
 }
 
-void WriteFat32BootLabel(Platform& platform, const PartitionRows& rows, int row,
-                         std::string_view label, ChangeFailures& failures) {
+void WriteFat32BootLabel(Platform& platform, const PartitionRows& rows, int row, std::string_view label,
+                         ChangeFailures& failures) {
     const char letter = RowLetter(rows, row);
     if (letter == 0) {
         failures.push_back({row, FailureCause::NoLetter});

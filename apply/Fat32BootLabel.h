@@ -26,7 +26,7 @@ std::string ReadFat32BootLabel(Platform& platform, const PartitionRows& rows, in
 // handle of the row's letter: Windows lets a volume handle write its boot
 // sectors, not a physical-drive handle. A sector that is not a FAT32 boot
 // sector is left unwritten.
-void WriteFat32BootLabel(Platform& platform, const PartitionRows& rows, int row,
-                         std::string_view label, ChangeFailures& failures);
+void WriteFat32BootLabel(Platform& platform, const PartitionRows& rows, int row, std::string_view label,
+                         ChangeFailures& failures);
 
 }  // namespace quorvane

@@ -15,8 +15,8 @@ TemporaryDriveNames AssignTemporaryDriveLetters(Platform& platform, const Partit
         if (RowLetter(rows, entry.row) != 0) continue;
         const auto letter = FirstFreeDriveLetter(platform);
         if (!letter) continue;
-        const std::string target = "\\Device\\Harddisk" + std::to_string(entry.drive) +
-                                   "\\Partition" + std::to_string(entry.partition);
+        const std::string target = "\\Device\\Harddisk" + std::to_string(entry.drive) + "\\Partition" +
+                                   std::to_string(entry.partition);
         // Only a name that was defined is recorded: removing a name that was
         // never ours would take away whatever else holds that letter.
         if (platform.DefineDosDevice(*letter, target)) names.push_back(std::string{*letter, ':'});

@@ -22,7 +22,7 @@ enum class Access { Read, ReadWrite };
 // An open physical drive ("\\.\PHYSICALDRIVEn") or volume ("\\.\X:").
 // The handle is closed when the object is destroyed.
 class SectorDevice {
-   public:
+ public:
     virtual ~SectorDevice() = default;
     // Moves the file pointer to an absolute byte position (FILE_BEGIN).
     virtual bool Seek(uint64_t position) = 0;
@@ -53,7 +53,7 @@ enum DriveTypeCode : uint32_t {
 };
 
 class Platform {
-   public:
+ public:
     virtual ~Platform() = default;
 
     // Registry value "Count" of SYSTEM\CurrentControlSet\Services\Disk\Enum,

@@ -13,7 +13,9 @@ namespace quorvane {
 
 using Sector = std::array<uint8_t, SectorSize>;
 
-inline uint16_t LoadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+inline uint16_t LoadLe16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 inline uint32_t LoadLe32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
@@ -51,12 +53,14 @@ inline PartitionEntry ReadPartitionEntry(const Sector& sector, uint32_t slot) {
 
 // Only 0x05 and 0x0F are extended containers whose EBR chain is walked;
 // 0x85 and every other ID count as a primary partition.
-inline bool IsExtendedType(uint8_t type) { return type == 0x05 || type == 0x0F; }
+inline bool IsExtendedType(uint8_t type) {
+    return type == 0x05 || type == 0x0F;
+}
 
 // FAT32 boot sector (BPB of the FAT32 layout).
 inline constexpr uint32_t Fat32LabelOffset = 0x47;  // 11 bytes, space-padded
 inline constexpr uint32_t Fat32LabelLength = 11;
-inline constexpr uint32_t Fat32TypeOffset = 0x52;   // "FAT32   "
+inline constexpr uint32_t Fat32TypeOffset = 0x52;              // "FAT32   "
 inline constexpr uint32_t Fat32BackupBootSectorOffset = 0x32;  // 16-bit sector number
 
 // The first five bytes of the file-system type field, with a to z upper-cased,

@@ -4,6 +4,7 @@ namespace quorvane {
 
 // Several IDs share one name. The names are GBK bytes; the comments quote
 // them in UTF-8.
+// clang-format off
 constinit const std::array<IdName, IdNameCount> IdNameTable{{
     {"00", "\xBF\xD5\xCF\xD0"},  // "空闲"
     {"01", "FAT12"},
@@ -96,6 +97,7 @@ constinit const std::array<IdName, IdNameCount> IdNameTable{{
     {"FE", "SpeedStor,LanStep,PS/2 IML"},
     {"FF", "Xenix BBT"},
 }};
+// clang-format on
 
 // Binary search in the byte order of the keys, in which the digits sort
 // before A to F. Equal only when the texts hold the same bytes.

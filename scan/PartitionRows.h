@@ -53,7 +53,7 @@ struct DeviceMapEntry {
 
 // Told of every change, so a view can mirror the rows.
 class RowObserver {
-   public:
+ public:
     virtual ~RowObserver() = default;
     virtual void OnRowsCleared() = 0;
     virtual void OnRowAppended(int row) = 0;
@@ -62,7 +62,7 @@ class RowObserver {
 };
 
 class PartitionRows {
-   public:
+ public:
     int Count() const { return static_cast<int>(rows_.size()); }
     bool Exists(int row) const { return row >= 0 && row < Count(); }
 
@@ -90,7 +90,7 @@ class PartitionRows {
 
     void SetObserver(RowObserver* observer) { observer_ = observer; }
 
-   private:
+ private:
     struct Row {
         std::array<std::string, ColumnCount> cells;
         int image = NoImage;

@@ -13,7 +13,9 @@ namespace quorvane {
 
 namespace {
 
-std::string Decimal(uint64_t value) { return std::to_string(value); }
+std::string Decimal(uint64_t value) {
+    return std::to_string(value);
+}
 
 std::string IdText(uint8_t type) {
     char text[3];
@@ -31,7 +33,7 @@ bool ReadSector(SectorDevice& device, uint64_t position, Sector& sector) {
 
 // Walks one physical drive. Returns false once the rows are full.
 class DriveWalk {
-   public:
+ public:
     DriveWalk(PartitionRows& rows, SectorDevice& device, uint32_t drive,
               std::vector<DeviceMapEntry>& logicalEntries)
         : rows_(rows), device_(device), drive_(drive), logicalEntries_(logicalEntries) {}
@@ -57,7 +59,7 @@ class DriveWalk {
         return true;
     }
 
-   private:
+ private:
     int AddRow(const PartitionEntry& entry, const char* kind) {
         const int row = rows_.AppendRow();
         if (row < 0) return row;

@@ -48,7 +48,8 @@ int CheckQuotedLiterals(const std::string& relativePath) {
         // In the ID table the first literal is the key.
         if (code.find("{\"") != std::string::npos) code = code.substr(code.find(',') + 1);
         std::string bytes;
-        for (auto it = std::sregex_iterator(code.begin(), code.end(), piece); it != std::sregex_iterator(); ++it)
+        for (auto it = std::sregex_iterator(code.begin(), code.end(), piece); it != std::sregex_iterator();
+             ++it)
             bytes += Unescape((*it)[1]);
         std::string comment = Unescape(match[2]);  // \r, \t, \n are written as escapes there too
         EXPECT_EQ(bytes, Utf8ToGbk(comment)) << relativePath << ": " << text;
@@ -61,7 +62,8 @@ TEST(Texts, EveryLiteralMatchesTheTextQuotedBesideIt) {
     // Every text constant carries its comment.
     std::ifstream texts(std::string(QUORVANE_SOURCE_DIR) + "/text/Texts.h");
     int constants = 0;
-    for (std::string text; std::getline(texts, text);) constants += text.rfind("inline constexpr char", 0) == 0;
+    for (std::string text; std::getline(texts, text);)
+        constants += text.rfind("inline constexpr char", 0) == 0;
     EXPECT_EQ(CheckQuotedLiterals("text/Texts.h"), constants);
     EXPECT_EQ(CheckQuotedLiterals("scan/IdNameTable.cpp"), 19);  // the names with Chinese in them
 }

@@ -9,7 +9,9 @@ namespace quorvane {
 
 // A byte from 0x81 to 0xFE starts a double-byte character; the byte after it
 // belongs to that character, whatever its value (it can lie in 'a'..'z').
-inline bool IsGbkLeadByte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
+inline bool IsGbkLeadByte(unsigned char byte) {
+    return byte >= 0x81 && byte <= 0xFE;
+}
 
 // Upper-cases the bytes a to z and nothing else. The second byte of a
 // double-byte character is left alone, so no Chinese character is altered.

@@ -6,6 +6,9 @@
 
 namespace quorvane::texts {
 
+// One text per line, so each literal keeps its comment beside it.
+// clang-format off
+
 // Kinds of partition-table entries (column "分区类型")
 inline constexpr char KindPrimary[] = "\xD6\xF7";  // "主"
 inline constexpr char KindExtended[] = "\xC0\xA9\xD5\xB9";  // "扩展"
@@ -76,5 +79,7 @@ inline constexpr char FailSetLabel[] = "\xC9\xE8\xD6\xC3\xBE\xED\xB1\xEA\xCA\xA7
 inline constexpr char FailNoLetter[] = "\xC3\xBB\xD3\xD0\xC5\xCC\xB7\xFB\xA3\xAC\xCE\xDE\xB7\xA8\xC9\xE8\xD6\xC3\xBE\xED\xB1\xEA";  // "没有盘符，无法设置卷标"
 inline constexpr char FailOpenVolume[] = "\xCE\xDE\xB7\xA8\xB4\xF2\xBF\xAA\xBE\xED";  // "无法打开卷"
 inline constexpr char FailBackupBoot[] = "\xB1\xB8\xB7\xDD\xD2\xFD\xB5\xBC\xC9\xC8\xC7\xF8\xD0\xB4\xC8\xEB\xCA\xA7\xB0\xDC";  // "备份引导扇区写入失败"
+
+// clang-format on
 
 }  // namespace quorvane::texts

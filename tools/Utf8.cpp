@@ -37,7 +37,11 @@ std::string Convert(std::string_view input, const char* from, const char* to, bo
 
 }  // namespace
 
-std::string GbkToUtf8(std::string_view gbk) { return Convert(gbk, "GBK", "UTF-8", true); }
-std::string Utf8ToGbk(std::string_view utf8) { return Convert(utf8, "UTF-8", "GBK", false); }
+std::string GbkToUtf8(std::string_view gbk) {
+    return Convert(gbk, "GBK", "UTF-8", true);
+}
+std::string Utf8ToGbk(std::string_view utf8) {
+    return Convert(utf8, "UTF-8", "GBK", false);
+}
 
 }  // namespace quorvane

@@ -25,7 +25,7 @@ namespace {
 // A shell without a window: the help box is printed, close requests are queued
 // for the loop that follows the start sequence.
 class ToolShell : public Shell {
-   public:
+ public:
     void ShowHelp(const std::string& helpText) override {
         std::string text = GbkToUtf8(helpText);
         for (char& c : text)
@@ -59,10 +59,10 @@ std::string JsonString(const std::string& gbk) {
 }
 
 void PrintTable(const PartitionRows& rows) {
-    const char* headers[ColumnCount] = {
-        texts::HeaderLetter, texts::HeaderLabel,  texts::HeaderDisk,   texts::HeaderPartition,
-        texts::HeaderId,     texts::HeaderIdName, texts::HeaderKind,   texts::HeaderSizeMb,
-        texts::HeaderFreeMb, texts::HeaderDriveType};
+    const char* headers[ColumnCount] = {texts::HeaderLetter,    texts::HeaderLabel,  texts::HeaderDisk,
+                                        texts::HeaderPartition, texts::HeaderId,     texts::HeaderIdName,
+                                        texts::HeaderKind,      texts::HeaderSizeMb, texts::HeaderFreeMb,
+                                        texts::HeaderDriveType};
     for (int column = 0; column < ColumnCount; ++column)
         std::printf("%s%s", column ? "\t" : "", GbkToUtf8(headers[column]).c_str());
     std::printf("\n");
@@ -74,8 +74,8 @@ void PrintTable(const PartitionRows& rows) {
 }
 
 void PrintJson(const PartitionRows& rows) {
-    static const char* keys[ColumnCount] = {"letter", "label",   "disk",    "partition", "id",
-                                            "name",   "kind",    "size_mb", "free_mb",   "drive_type"};
+    static const char* keys[ColumnCount] = {"letter", "label", "disk",    "partition", "id",
+                                            "name",   "kind",  "size_mb", "free_mb",   "drive_type"};
     std::printf("[");
     for (int row = 0; row < rows.Count(); ++row) {
         std::printf("%s\n  {", row ? "," : "");
@@ -85,17 +85,19 @@ void PrintJson(const PartitionRows& rows) {
         std::string windowsPartition = "null";
         for (const DeviceMapEntry& entry : rows.DeviceMap())
             if (entry.row == row) windowsPartition = std::to_string(entry.partition);
-        std::printf("\"entry_sector_position\": %llu, \"id_byte_offset\": %u, \"start\": \"%s\", "
-                    "\"windows_partition\": %s}",
-                    static_cast<unsigned long long>(side.entrySectorPosition), side.idByteOffset,
-                    PartitionStartText(side.partitionStart).c_str(), windowsPartition.c_str());
+        std::printf(
+            "\"entry_sector_position\": %llu, \"id_byte_offset\": %u, \"start\": \"%s\", "
+            "\"windows_partition\": %s}",
+            static_cast<unsigned long long>(side.entrySectorPosition), side.idByteOffset,
+            PartitionStartText(side.partitionStart).c_str(), windowsPartition.c_str());
     }
     std::printf("%s]\n", rows.Count() ? "\n" : "");
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: quorvane-image [--json] IMAGE...\n"
-                         "       quorvane-image IMAGE... -- PARAM...\n");
+    std::fprintf(stderr,
+                 "usage: quorvane-image [--json] IMAGE...\n"
+                 "       quorvane-image IMAGE... -- PARAM...\n");
     return 2;
 }
 
@@ -108,11 +110,16 @@ int main(int argc, char** argv) {
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (command) arguments.push_back(arg);
-        else if (arg == "--") command = true;
-        else if (arg == "--json") json = true;
-        else if (arg.size() > 1 && arg[0] == '-') return Usage();
-        else images.push_back(arg);
+        if (command)
+            arguments.push_back(arg);
+        else if (arg == "--")
+            command = true;
+        else if (arg == "--json")
+            json = true;
+        else if (arg.size() > 1 && arg[0] == '-')
+            return Usage();
+        else
+            images.push_back(arg);
     }
     if (images.empty() || (json && command)) return Usage();
     for (const std::string& image : images)
@@ -137,8 +144,10 @@ int main(int argc, char** argv) {
     session.Start(parameters);
 
     if (parameters.empty()) {  // window mode: show the rows, then the user closes the window
-        if (json) PrintJson(session.Rows());
-        else if (!command) PrintTable(session.Rows());
+        if (json)
+            PrintJson(session.Rows());
+        else if (!command)
+            PrintTable(session.Rows());
         shell.RequestClose();
     }
     for (; shell.queuedCloses > 0; --shell.queuedCloses) session.OnClose();

@@ -17,7 +17,7 @@ struct ImageSource {
 };
 
 class ImageFile {
-   public:
+ public:
     // nullptr when the image cannot be opened with that access.
     static std::unique_ptr<ImageFile> Open(const ImageSource& source, bool writable);
     static std::unique_ptr<ImageFile> Open(const std::string& path, bool writable) {
@@ -30,7 +30,7 @@ class ImageFile {
     // Writes all `count` bytes or nothing; a write past the end fails.
     bool WriteAt(uint64_t position, const uint8_t* data, size_t count);
 
-   private:
+ private:
     std::fstream stream_;
     SharedMemoryImage memory_;
     uint64_t size_ = 0;

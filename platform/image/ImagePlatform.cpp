@@ -13,7 +13,7 @@ constexpr uint32_t DriveNoRootDir = 1;
 
 // A handle on an image (a physical drive) or on a region of one (a volume).
 class ImageDevice : public SectorDevice {
-   public:
+ public:
     ImageDevice(ImagePlatform& platform, std::unique_ptr<ImageFile> file, int drive, char letter,
                 uint64_t base, uint64_t length)
         : platform_(platform),
@@ -34,8 +34,10 @@ class ImageDevice : public SectorDevice {
         const auto verdict = platform_.Intercept(PlatformCall::Read, drive_, letter_, position_);
         if (verdict.fail) return false;
         size_t wanted = SectorSize;
-        if (position_ >= length_) wanted = 0;
-        else if (length_ - position_ < wanted) wanted = static_cast<size_t>(length_ - position_);
+        if (position_ >= length_)
+            wanted = 0;
+        else if (length_ - position_ < wanted)
+            wanted = static_cast<size_t>(length_ - position_);
         if (verdict.shortTransfer) wanted = std::min<size_t>(wanted, SectorSize / 2);
         const size_t got = file_->ReadAt(base_ + position_, buffer.data(), wanted);
         transferred = static_cast<uint32_t>(got);
@@ -59,7 +61,7 @@ class ImageDevice : public SectorDevice {
         return !platform_.Intercept(PlatformCall::RefreshLayout, drive_, letter_).fail;
     }
 
-   private:
+ private:
     ImagePlatform& platform_;
     std::unique_ptr<ImageFile> file_;
     int drive_;
@@ -69,8 +71,12 @@ class ImageDevice : public SectorDevice {
     uint64_t position_ = 0;
 };
 
-bool IsLetter(char letter) { return letter >= 'A' && letter <= 'Z'; }
-uint32_t LetterBit(char letter) { return 1u << (letter - 'A'); }
+bool IsLetter(char letter) {
+    return letter >= 'A' && letter <= 'Z';
+}
+uint32_t LetterBit(char letter) {
+    return 1u << (letter - 'A');
+}
 
 }  // namespace
 
@@ -109,11 +115,12 @@ ImagePlatform::Verdict ImagePlatform::Intercept(PlatformCall call, int drive, ch
     if (failNumber_ && *failNumber_ == record.number) verdict.fail = true;
     for (const Fault& fault : faults_) {
         if (fault.call != call || (fault.drive >= 0 && fault.drive != drive) ||
-            (fault.letter != 0 && fault.letter != letter) ||
-            (fault.position && *fault.position != position))
+            (fault.letter != 0 && fault.letter != letter) || (fault.position && *fault.position != position))
             continue;
-        if (fault.shortTransfer) verdict.shortTransfer = true;
-        else verdict.fail = true;
+        if (fault.shortTransfer)
+            verdict.shortTransfer = true;
+        else
+            verdict.fail = true;
     }
     record.failed = verdict.fail;
     calls_.push_back(record);
@@ -121,8 +128,8 @@ ImagePlatform::Verdict ImagePlatform::Intercept(PlatformCall call, int drive, ch
 }
 
 uint64_t ImagePlatform::CountCalls(PlatformCall call) const {
-    return static_cast<uint64_t>(std::count_if(calls_.begin(), calls_.end(),
-                                               [call](const CallRecord& r) { return r.call == call; }));
+    return static_cast<uint64_t>(
+        std::count_if(calls_.begin(), calls_.end(), [call](const CallRecord& r) { return r.call == call; }));
 }
 
 int32_t ImagePlatform::DiskCount() {
@@ -132,8 +139,7 @@ int32_t ImagePlatform::DiskCount() {
 
 std::unique_ptr<SectorDevice> ImagePlatform::OpenPhysicalDrive(uint32_t drive, Access access) {
     const int driveNumber = drive < images_.size() ? static_cast<int>(drive) : -1;
-    if (Intercept(PlatformCall::OpenDrive, static_cast<int>(drive)).fail || driveNumber < 0)
-        return nullptr;
+    if (Intercept(PlatformCall::OpenDrive, static_cast<int>(drive)).fail || driveNumber < 0) return nullptr;
     auto file = ImageFile::Open(images_[drive], access == Access::ReadWrite);
     if (!file) return nullptr;
     const uint64_t size = file->Size();
@@ -205,8 +211,7 @@ std::optional<uint64_t> ImagePlatform::FreeBytes(char letter) {
 
 bool ImagePlatform::SetVolumeLabel(char letter, const std::string& label) {
     const auto volume = LocateVolume(letter);
-    if (Intercept(PlatformCall::SetVolumeLabel, volume ? static_cast<int>(volume->drive) : -1, letter)
-            .fail ||
+    if (Intercept(PlatformCall::SetVolumeLabel, volume ? static_cast<int>(volume->drive) : -1, letter).fail ||
         !volume)
         return false;
     auto file = ImageFile::Open(images_[volume->drive], true);
@@ -228,8 +233,7 @@ bool ImagePlatform::DefineDosDevice(char letter, const std::string& targetPath) 
 }
 
 bool ImagePlatform::RemoveDosDevice(char letter) {
-    if (Intercept(PlatformCall::RemoveDosDevice, -1, letter).fail || !dosDevices_.erase(letter))
-        return false;
+    if (Intercept(PlatformCall::RemoveDosDevice, -1, letter).fail || !dosDevices_.erase(letter)) return false;
     driveMask_ &= ~LetterBit(letter);
     return true;
 }

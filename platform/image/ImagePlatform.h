@@ -59,7 +59,7 @@ struct Fault {
 };
 
 class ImagePlatform : public Platform {
-   public:
+ public:
     explicit ImagePlatform(std::vector<ImageSource> images);
     explicit ImagePlatform(const std::vector<std::string>& imagePaths);
 
@@ -94,7 +94,7 @@ class ImagePlatform : public Platform {
     };
     Verdict Intercept(PlatformCall call, int drive, char letter = 0, uint64_t position = 0);
 
-   private:
+ private:
     struct VolumeLocation {
         uint32_t drive = 0;
         uint64_t offset = 0;
@@ -107,8 +107,8 @@ class ImagePlatform : public Platform {
     std::optional<uint64_t> failNumber_;
     std::vector<CallRecord> calls_;
     std::optional<int32_t> diskCount_;
-    uint32_t version_ = 0x23F00206;      // Windows 10 (6.2 as reported to manifested programs)
-    uint32_t driveMask_ = 0b111;         // A:, B: and C: are taken
+    uint32_t version_ = 0x23F00206;  // Windows 10 (6.2 as reported to manifested programs)
+    uint32_t driveMask_ = 0b111;     // A:, B: and C: are taken
     std::map<char, std::string> dosDevices_;
 };
 

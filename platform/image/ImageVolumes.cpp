@@ -84,8 +84,7 @@ std::optional<uint64_t> Fat32Volume::RootEntryPosition(uint32_t index) {
     const uint64_t clusterBytes = uint64_t{sectorsPerCluster_} * SectorSize;
     const uint32_t entriesPerCluster = static_cast<uint32_t>(clusterBytes / DirEntrySize);
     const uint64_t fatStart = extent_.offset + uint64_t{reservedSectors_} * SectorSize;
-    const uint64_t dataStart =
-        fatStart + uint64_t{fatCount_} * sectorsPerFat_ * SectorSize;
+    const uint64_t dataStart = fatStart + uint64_t{fatCount_} * sectorsPerFat_ * SectorSize;
     // A FAT directory holds at most 65536 entries; the bound also ends a
     // looping cluster chain.
     if (index >= 65536) return std::nullopt;

@@ -26,7 +26,7 @@ bool ParsePartitionTarget(const std::string& target, uint32_t& drive, uint32_t& 
 // A FAT32 file system inside an image, read and written the way the Windows
 // FAT driver does for the label: the volume-label entry of the root directory.
 class Fat32Volume {
-   public:
+ public:
     // nullopt unless the partition's boot sector is a FAT32 one the emulation reads.
     static std::optional<Fat32Volume> Open(ImageFile& image, const PartitionExtent& extent);
 
@@ -38,7 +38,7 @@ class Fat32Volume {
     // deletes it. Fails for a label Windows refuses on FAT.
     bool SetLabel(const std::string& label);
 
-   private:
+ private:
     Fat32Volume(ImageFile& image, const PartitionExtent& extent) : image_(&image), extent_(extent) {}
     // Byte position (on the disk) of root directory entry `index`, or nullopt past its end.
     std::optional<uint64_t> RootEntryPosition(uint32_t index);

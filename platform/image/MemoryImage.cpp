@@ -13,8 +13,10 @@ size_t MemoryImage::ReadAt(uint64_t position, uint8_t* data, size_t count) const
         const size_t inSector = static_cast<size_t>(at % 512);
         const size_t piece = std::min(available - done, 512 - inSector);
         const auto block = sectors_.find(at / 512);
-        if (block == sectors_.end()) std::memset(data + done, 0, piece);
-        else std::memcpy(data + done, block->second.data() + inSector, piece);
+        if (block == sectors_.end())
+            std::memset(data + done, 0, piece);
+        else
+            std::memcpy(data + done, block->second.data() + inSector, piece);
         done += piece;
     }
     return available;

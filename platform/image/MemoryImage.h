@@ -11,7 +11,7 @@
 namespace quorvane {
 
 class MemoryImage {
-   public:
+ public:
     explicit MemoryImage(uint64_t size) : size_(size) {}
 
     uint64_t Size() const { return size_; }
@@ -24,7 +24,7 @@ class MemoryImage {
     size_t StoredSectors() const { return sectors_.size(); }
     bool operator==(const MemoryImage& other) const;
 
-   private:
+ private:
     using Block = std::array<uint8_t, 512>;
     uint64_t size_;
     std::map<uint64_t, Block> sectors_;  // by sector number

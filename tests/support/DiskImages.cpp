@@ -52,7 +52,8 @@ CommandResult Run(const std::string& command) {
 std::string MustRun(const std::string& command) {
     const CommandResult result = Run(command);
     if (result.exitCode != 0)
-        throw std::runtime_error(command + " failed (" + std::to_string(result.exitCode) + "): " + result.err);
+        throw std::runtime_error(command + " failed (" + std::to_string(result.exitCode) +
+                                 "): " + result.err);
     return result.out;
 }
 
@@ -83,8 +84,8 @@ nlohmann::json SfdiskJson(const std::string& image) {
 }
 
 std::string BlkidTag(const std::string& image, uint64_t offsetBytes, const std::string& tag) {
-    const CommandResult result = Run("blkid -p -O " + std::to_string(offsetBytes) + " -o value -s " + tag +
-                                     " " + Quote(image));
+    const CommandResult result =
+        Run("blkid -p -O " + std::to_string(offsetBytes) + " -o value -s " + tag + " " + Quote(image));
     std::string value = result.out;
     while (!value.empty() && value.back() == '\n') value.pop_back();
     return value;

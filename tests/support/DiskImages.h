@@ -4,23 +4,22 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 namespace quorvane::test {
 
 // A directory that lives as long as the object.
 class TempDir {
-   public:
+ public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     std::string File(const std::string& name) const { return (path_ / name).string(); }
 
-   private:
+ private:
     std::filesystem::path path_;
 };
 
@@ -38,8 +37,7 @@ std::string Quote(const std::string& text);
 
 // A sparse file of `bytes` bytes, partitioned by `sfdisk` with `script`
 // (sfdisk's input format; "label: dos" is added).
-std::string MakeImage(const TempDir& dir, const std::string& name, uint64_t bytes,
-                      const std::string& script);
+std::string MakeImage(const TempDir& dir, const std::string& name, uint64_t bytes, const std::string& script);
 // An empty (all-zero) sparse file.
 std::string MakeBlankImage(const TempDir& dir, const std::string& name, uint64_t bytes);
 // A FAT32 file system of `sectors` sectors at `startSector` (mkfs.fat -F 32 --offset).
@@ -69,13 +67,13 @@ std::vector<ByteChange> Diff(const std::vector<uint8_t>& before, const std::vect
 // A snapshot of several images, to prove afterwards exactly which bytes changed
 // (whole files are held in memory: keep snapshot images small).
 class Snapshot {
-   public:
+ public:
     explicit Snapshot(std::vector<std::string> images);
     // The changes of image `index` since the snapshot.
     std::vector<ByteChange> Changes(size_t index) const;
     bool Unchanged() const;
 
-   private:
+ private:
     std::vector<std::string> images_;
     std::vector<std::vector<uint8_t>> bytes_;
 };
