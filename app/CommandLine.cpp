@@ -23,6 +23,7 @@ int FindRow(const PartitionRows& rows, const std::string& disk, const std::strin
 
 constexpr CommandOutcome Invalid{CommandVerdict::Invalid, false};
 constexpr CommandOutcome Apply{CommandVerdict::Valid, true};
+constexpr CommandOutcome ApplyToEveryMatch{CommandVerdict::Valid, true, true};
 
 }  // namespace
 
@@ -80,7 +81,7 @@ CommandOutcome ProcessCommandLine(const std::vector<std::string>& parameters, Pa
         const std::string to = UpperCaseAscii(parameters[2]);
         for (int row = 0; row < rows.Count(); ++row)
             if (rows.Cell(row, ColumnId) == from) rows.SetCell(row, ColumnId, to);
-        return Apply;
+        return ApplyToEveryMatch;
     }
     if (parameters.size() == 3 && option == "/S") {
         const std::string id = UpperCaseAscii(parameters[1]);
@@ -88,7 +89,7 @@ CommandOutcome ProcessCommandLine(const std::vector<std::string>& parameters, Pa
         if (id == "05" || id == "0F") return Invalid;  // extended containers carry no label
         for (int row = 0; row < rows.Count(); ++row)
             if (rows.Cell(row, ColumnId) == id) rows.SetCell(row, ColumnLabel, label);
-        return Apply;
+        return ApplyToEveryMatch;
     }
     if (parameters.size() == 4 && (option == "/M" || option == "/L")) {
         const int row = FindRow(rows, UpperCaseAscii(parameters[1]), UpperCaseAscii(parameters[2]));

@@ -33,6 +33,9 @@ enum class CommandVerdict {
 struct CommandOutcome {
     CommandVerdict verdict = CommandVerdict::WindowMode;
     bool runApplyPass = false;
+    // /F and /S change every row with an ID, so they rely on every partition
+    // having been read.
+    bool changesEveryMatch = false;
 };
 
 // `parameters` excludes the program itself.

@@ -34,7 +34,7 @@ void Session::Start(const std::vector<std::string>& parameters) {
         WaitCursor wait(shell_);
         ScanDisks(platform_, rows_);
         temporaryNames_ = AssignTemporaryDriveLetters(platform_, rows_);
-        ScanDisks(platform_, rows_);
+        lastScan_ = ScanDisks(platform_, rows_);
     }
     shell_.SelectRow(0);
 
@@ -45,6 +45,8 @@ void Session::Start(const std::vector<std::string>& parameters) {
         ApplyAndClose();
     else
         shell_.RequestClose();
+    // Partitions on a disk that could not be read were not looked at.
+    if (outcome.changesEveryMatch && !lastScan_.Complete()) exitCode_ = ExitNotApplied;
 }
 
 void Session::ApplyAndClose() {

@@ -11,6 +11,7 @@
 #include "apply/TemporaryDriveLetters.h"
 #include "platform/Platform.h"
 #include "scan/PartitionRows.h"
+#include "scan/ScanDisks.h"
 
 namespace quorvane {
 
@@ -56,6 +57,8 @@ class Session {
     int ExitCode() const { return exitCode_; }
     const ChangeFailures& Failures() const { return failures_; }
     const TemporaryDriveNames& TemporaryNames() const { return temporaryNames_; }
+    // What the scan the rows come from could not read.
+    const ScanReport& LastScan() const { return lastScan_; }
 
  private:
     Platform& platform_;
@@ -64,6 +67,7 @@ class Session {
     std::string helpText_;
     TemporaryDriveNames temporaryNames_;
     ChangeFailures failures_;
+    ScanReport lastScan_;
     bool closed_ = false;
     int exitCode_ = ExitDone;
 };

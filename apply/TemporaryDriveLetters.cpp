@@ -4,6 +4,9 @@ namespace quorvane {
 
 std::optional<char> FirstFreeDriveLetter(Platform& platform) {
     const uint32_t mask = platform.LogicalDriveMask();
+    // GetLogicalDrives answers 0 only when it fails (the system drive is
+    // always there): then no letter is known to be free.
+    if (mask == 0) return std::nullopt;
     for (int bit = 3; bit <= 25; ++bit)  // bit 3 is D; A, B and C are never used
         if ((mask & (1u << bit)) == 0) return static_cast<char>('A' + bit);
     return std::nullopt;

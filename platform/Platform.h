@@ -57,8 +57,8 @@ class Platform {
     virtual ~Platform() = default;
 
     // Registry value "Count" of SYSTEM\CurrentControlSet\Services\Disk\Enum,
-    // read as a signed number; 0 when the key or a REG_DWORD value is missing.
-    virtual int32_t DiskCount() = 0;
+    // read as a signed number; nullopt when the key or a REG_DWORD value is missing.
+    virtual std::optional<int32_t> DiskCount() = 0;
     // nullptr when the drive cannot be opened.
     virtual std::unique_ptr<SectorDevice> OpenPhysicalDrive(uint32_t drive, Access access) = 0;
     // The volume under a drive letter, for its boot sectors; nullptr on failure.

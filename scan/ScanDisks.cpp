@@ -1,6 +1,7 @@
 #include "scan/ScanDisks.h"
 
 #include <cstdio>
+#include <optional>
 #include <set>
 
 #include "apply/Fat32BootLabel.h"
@@ -37,6 +38,9 @@ class DriveWalk {
     DriveWalk(PartitionRows& rows, SectorDevice& device, uint32_t drive,
               std::vector<DeviceMapEntry>& logicalEntries)
         : rows_(rows), device_(device), drive_(drive), logicalEntries_(logicalEntries) {}
+
+    // Whether an EBR could not be read (its chain was cut short).
+    bool ReadFailed() const { return readFailed_; }
 
     bool Walk(const Sector& mbr) {
         for (uint32_t slot = 0; slot < 4; ++slot) {
@@ -86,7 +90,7 @@ class DriveWalk {
         for (uint64_t current = base; visited.insert(current).second;) {
             // An EBR that cannot be read, or lies beyond the disk, reads as zeros:
             // a row with ID 00 whose zero link ends the chain.
-            ReadSector(device_, current, ebr);
+            if (!ReadSector(device_, current, ebr)) readFailed_ = true;
             const PartitionEntry logical = ReadPartitionEntry(ebr, 0);
             const int row = AddRow(logical, texts::KindLogical);
             if (row < 0) return false;
@@ -110,6 +114,7 @@ class DriveWalk {
     uint32_t shown_ = 0;      // S: the number shown in column "分区"
     uint32_t primaries_ = 0;  // P: Windows number of the MBR partitions
     uint32_t logicals_ = 0;   // L: position of a logical partition on its drive
+    bool readFailed_ = false;
 };
 
 // Windows numbers a drive's MBR partitions first, then its logical ones:
@@ -135,18 +140,27 @@ std::string MegabytesFromBytes(uint64_t bytes) {
     return Decimal(DivideRoundHalfEven(bytes, uint64_t{1024} * 1024));
 }
 
-void ScanDisks(Platform& platform, PartitionRows& rows) {
+ScanReport ScanDisks(Platform& platform, PartitionRows& rows) {
     rows.Clear();
+    ScanReport report;
     std::vector<DeviceMapEntry> logicalEntries;
-    const int32_t diskCount = platform.DiskCount();
-    bool full = false;
-    for (int32_t drive = 0; drive < diskCount && !full; ++drive) {
-        const auto device = platform.OpenPhysicalDrive(static_cast<uint32_t>(drive), Access::Read);
-        if (!device) continue;  // no rows; the following drives keep their numbers
+    const std::optional<int32_t> count = platform.DiskCount();
+    report.diskCountRead = count.has_value();
+    const int32_t diskCount = count.value_or(0);
+    for (int32_t drive = 0; drive < diskCount && !report.rowsFull; ++drive) {
+        const auto number = static_cast<uint32_t>(drive);
+        // A drive that cannot be opened or read gives no rows; the following
+        // drives keep their numbers.
+        const auto device = platform.OpenPhysicalDrive(number, Access::Read);
         Sector mbr;
-        if (!ReadSector(*device, 0, mbr)) continue;
+        if (!device || !ReadSector(*device, 0, mbr)) {
+            report.unreadDrives.push_back(number);
+            continue;
+        }
+        DriveWalk walk(rows, *device, number, logicalEntries);
         // Rows stop at RowCapacity: what would not fit is left out.
-        full = !DriveWalk(rows, *device, static_cast<uint32_t>(drive), logicalEntries).Walk(mbr);
+        report.rowsFull = !walk.Walk(mbr);
+        if (walk.ReadFailed()) report.unreadDrives.push_back(number);
     }
     if (diskCount > 0) {  // without disks there is nothing to match letters to
         AppendLogicalEntries(rows.MutableDeviceMap(), std::move(logicalEntries));
@@ -158,6 +172,7 @@ void ScanDisks(Platform& platform, PartitionRows& rows) {
             rows.SetCell(row, ColumnLabel, ReadFat32BootLabel(platform, rows, row));
         rows.MutableSide(row).scannedLabel = rows.Cell(row, ColumnLabel);
     }
+    return report;
 }
 
 }  // namespace quorvane

@@ -155,6 +155,12 @@ int main(int argc, char** argv) {
     for (const ChangeFailure& failure : session.Failures())
         std::fprintf(stderr, "quorvane-image: %s\n",
                      GbkToUtf8(DescribeFailure(session.Rows(), failure)).c_str());
+    const ScanReport& scan = session.LastScan();
+    if (!scan.diskCountRead) std::fprintf(stderr, "quorvane-image: the disk count could not be read\n");
+    for (const uint32_t drive : scan.unreadDrives)
+        std::fprintf(stderr, "quorvane-image: drive %u could not be read in full\n", drive);
+    if (scan.rowsFull)
+        std::fprintf(stderr, "quorvane-image: more partitions than the list holds; the rest were left out\n");
     if (session.ExitCode() == ExitInvalidCommand)
         std::fprintf(stderr, "quorvane-image: the command line asks for nothing valid; nothing changed\n");
     return session.ExitCode();

@@ -31,7 +31,7 @@ class ImageFile {
     bool WriteAt(uint64_t position, const uint8_t* data, size_t count);
 
  private:
-    std::fstream stream_;
+    std::unique_ptr<std::fstream> stream_;  // a file image; none for one in memory
     SharedMemoryImage memory_;
     uint64_t size_ = 0;
     bool writable_ = false;

@@ -132,8 +132,8 @@ uint64_t ImagePlatform::CountCalls(PlatformCall call) const {
         std::count_if(calls_.begin(), calls_.end(), [call](const CallRecord& r) { return r.call == call; }));
 }
 
-int32_t ImagePlatform::DiskCount() {
-    if (Intercept(PlatformCall::DiskCount, -1).fail) return 0;  // as a missing registry value
+std::optional<int32_t> ImagePlatform::DiskCount() {
+    if (Intercept(PlatformCall::DiskCount, -1).fail) return std::nullopt;  // as a missing registry value
     return diskCount_.value_or(static_cast<int32_t>(images_.size()));
 }
 
@@ -152,11 +152,18 @@ std::optional<ImagePlatform::VolumeLocation> ImagePlatform::LocateVolume(char le
     uint32_t drive = 0, partition = 0;
     if (!ParsePartitionTarget(device->second, drive, partition) || drive >= images_.size())
         return std::nullopt;
+    const SharedMemoryImage& memory = images_[drive].memory;
+    const auto known = located_.find(letter);
+    if (memory && known != located_.end() && known->second.target == device->second &&
+        known->second.generation == memory->Generation())
+        return known->second.volume;
     auto file = ImageFile::Open(images_[drive], false);
     if (!file) return std::nullopt;
-    const auto extent = FindWindowsPartition(*file, partition);
-    if (!extent) return std::nullopt;
-    return VolumeLocation{drive, extent->offset, extent->length};
+    std::optional<VolumeLocation> volume;
+    if (const auto extent = FindWindowsPartition(*file, partition))
+        volume = VolumeLocation{drive, extent->offset, extent->length};
+    if (memory) located_[letter] = {device->second, memory->Generation(), volume};
+    return volume;
 }
 
 std::unique_ptr<SectorDevice> ImagePlatform::OpenVolume(char letter, Access access) {

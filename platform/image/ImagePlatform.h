@@ -74,7 +74,7 @@ class ImagePlatform : public Platform {
     // The DOS device names defined now, letter to target path.
     const std::map<char, std::string>& DosDevices() const { return dosDevices_; }
 
-    int32_t DiskCount() override;
+    std::optional<int32_t> DiskCount() override;
     std::unique_ptr<SectorDevice> OpenPhysicalDrive(uint32_t drive, Access access) override;
     std::unique_ptr<SectorDevice> OpenVolume(char letter, Access access) override;
     uint32_t DriveType(char letter) override;
@@ -101,6 +101,16 @@ class ImagePlatform : public Platform {
         uint64_t length = 0;
     };
     std::optional<VolumeLocation> LocateVolume(char letter);
+
+    // Where a letter's partition was found in an image held in memory, kept
+    // until that image is written (a file image is walked every time: a test
+    // may change the file behind the backend's back).
+    struct LocatedVolume {
+        std::string target;
+        uint64_t generation = 0;
+        std::optional<VolumeLocation> volume;
+    };
+    std::map<char, LocatedVolume> located_;
 
     std::vector<ImageSource> images_;
     std::vector<Fault> faults_;

@@ -24,6 +24,7 @@ size_t MemoryImage::ReadAt(uint64_t position, uint8_t* data, size_t count) const
 
 bool MemoryImage::WriteAt(uint64_t position, const uint8_t* data, size_t count) {
     if (position > size_ || size_ - position < count) return false;
+    ++generation_;
     for (size_t done = 0; done < count;) {
         const uint64_t at = position + done;
         const size_t inSector = static_cast<size_t>(at % 512);

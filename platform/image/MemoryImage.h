@@ -22,11 +22,14 @@ class MemoryImage {
     bool WriteAt(uint64_t position, const uint8_t* data, size_t count);
     // Number of sectors that hold data.
     size_t StoredSectors() const { return sectors_.size(); }
+    // Grows with every write, so what was worked out from the content can be kept.
+    uint64_t Generation() const { return generation_; }
     bool operator==(const MemoryImage& other) const;
 
  private:
     using Block = std::array<uint8_t, 512>;
     uint64_t size_;
+    uint64_t generation_ = 0;
     std::map<uint64_t, Block> sectors_;  // by sector number
 };
 

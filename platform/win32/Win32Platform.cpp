@@ -85,18 +85,18 @@ GetDiskFreeSpaceExAFunction FindGetDiskFreeSpaceEx() {
 
 }  // namespace
 
-int32_t Win32Platform::DiskCount() {
+std::optional<int32_t> Win32Platform::DiskCount() {
     UniqueRegistryKey key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\Disk\\Enum", 0, KEY_READ,
                       key.Put()) != ERROR_SUCCESS)
-        return 0;
+        return std::nullopt;
     DWORD type = 0;
     DWORD value = 0;
     DWORD size = sizeof value;
     if (RegQueryValueExA(key.Get(), "Count", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
             ERROR_SUCCESS ||
         type != REG_DWORD)
-        return 0;
+        return std::nullopt;
     return static_cast<int32_t>(value);
 }
 

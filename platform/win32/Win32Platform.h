@@ -10,7 +10,7 @@ namespace quorvane {
 
 class Win32Platform : public Platform {
  public:
-    int32_t DiskCount() override;
+    std::optional<int32_t> DiskCount() override;
     std::unique_ptr<SectorDevice> OpenPhysicalDrive(uint32_t drive, Access access) override;
     std::unique_ptr<SectorDevice> OpenVolume(char letter, Access access) override;
     uint32_t DriveType(char letter) override;

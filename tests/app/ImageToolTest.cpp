@@ -167,5 +167,24 @@ TEST(ImageTool, ChangeThatDoesNotLandExitsOneAndIsNamed) {
     ExpectImage(beforeBroken, broken, {});
 }
 
+// /F and /S mean every partition with an ID: a disk that cannot be read may
+// hold some, so the run cannot say it did everything. /M names its row.
+TEST(ImageTool, DiskThatCannotBeReadLeavesEveryMatchUnconfirmed) {
+    TempDir dir;
+    const SD disk(dir, "disk.img");
+    const std::string missing = dir.File("missing.img");
+    auto before = ImageBytes(disk.image);
+    CommandResult result = Tool({disk.image, missing}, {"/F", "07", "17"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("quorvane-image: drive 1 could not be read in full\n"), std::string::npos)
+        << result.err;
+    ExpectImage(before, disk.image, {{IdByte(0, 1), {0x17}}, {IdByte(disk.ebr6), {0x17}}});
+
+    before = ImageBytes(disk.image);
+    result = Tool({disk.image, missing}, {"/M", "1", "2", "07"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    ExpectImage(before, disk.image, {{IdByte(0, 1), {0x07}}});
+}
+
 }  // namespace
 }  // namespace quorvane::test

@@ -74,6 +74,18 @@ TEST(TemporaryDriveLetters, NoFreeLetterMeansNoNameAndNoLabel) {
     ExpectImage(before, disk.image, {});
 }
 
+// GetLogicalDrives answers 0 only when it fails: no letter is known to be
+// free, so none is taken (D: may well be in use).
+TEST(TemporaryDriveLetters, UnknownDriveMaskDefinesNothing) {
+    TempDir dir;
+    const StandardDisk disk(dir, "disk.img");
+    ProgramRun run({disk.image});
+    run.platform.AddFault(FaultOn(PlatformCall::LogicalDrives, -1, 0));
+    run.OpenWindow();
+    EXPECT_EQ(run.platform.CountCalls(PlatformCall::DefineDosDevice), 0u);
+    EXPECT_TRUE(run.session.TemporaryNames().empty());
+}
+
 TEST(TemporaryDriveLetters, WhenLettersRunOutTheRestGetNone) {
     TempDir dir;
     const StandardDisk disk(dir, "disk.img");

@@ -67,6 +67,28 @@ TEST_F(ScanFaults, UnreadableFirstEbrGivesOneEmptyLogicalAndEndsTheChain) {
     }
 }
 
+// The rows cannot say what was not read; the report does, so a command
+// meant for every partition with an ID can tell it did not see them all.
+TEST_F(ScanFaults, ReportNamesEveryDriveNotReadInFull) {
+    const auto report = [&](std::optional<Fault> fault) {
+        ImagePlatform platform(std::vector<std::string>{disk, other});
+        if (fault) platform.AddFault(*fault);
+        PartitionRows rows;
+        return ScanDisks(platform, rows);
+    };
+    EXPECT_TRUE(report(std::nullopt).Complete());
+    EXPECT_EQ(report(FailOn(PlatformCall::Read, 0, secondEbr)).unreadDrives, std::vector<uint32_t>{0});
+    EXPECT_EQ(report(FailOn(PlatformCall::Seek, 0, firstEbr)).unreadDrives, std::vector<uint32_t>{0});
+    EXPECT_EQ(report(FailOn(PlatformCall::Read, 1, 0)).unreadDrives, std::vector<uint32_t>{1});
+    EXPECT_EQ(report(FailOn(PlatformCall::OpenDrive, 1)).unreadDrives, std::vector<uint32_t>{1});
+    const ScanReport noCount = report(FailOn(PlatformCall::DiskCount, -1));
+    EXPECT_FALSE(noCount.diskCountRead);
+    EXPECT_FALSE(noCount.Complete());
+    // A read that stops short is what a table reaching past the end of the
+    // disk gives; the scan takes it as zeros, not as a failure.
+    EXPECT_TRUE(report(FailOn(PlatformCall::Read, 0, firstEbr, true)).Complete());
+}
+
 TEST_F(ScanFaults, UnreadableSecondEbrKeepsTheFirstLogical) {
     ImagePlatform platform(std::vector<std::string>{disk});
     platform.AddFault(FailOn(PlatformCall::Read, 0, secondEbr));

@@ -220,6 +220,7 @@ TEST(ScanHostile, ChainLongerThanTheTablesStopsAtTheLastRow) {
     }
     Scan scan({InMemory(disk)});
     ASSERT_EQ(scan.rows.Count(), RowCapacity);
+    EXPECT_TRUE(scan.report.rowsFull);
     EXPECT_EQ(scan.rows.Cell(RowCapacity - 1, ColumnPartition), "260");
     EXPECT_EQ(scan.rows.Side(RowCapacity - 1).entrySectorPosition, (2048 + 8 * 259) * uint64_t{512});
     ASSERT_EQ(scan.rows.DeviceMap().size(), 260u);
@@ -239,6 +240,8 @@ TEST(ScanHostile, MoreEntriesOverManyDrivesThanTheTablesHold) {
     }
     Scan flat(primaries);
     ASSERT_EQ(flat.rows.Count(), RowCapacity);
+    EXPECT_TRUE(flat.report.rowsFull);
+    EXPECT_FALSE(flat.report.Complete());
     EXPECT_EQ(RowLine(flat.rows, 260), "66|1|83|Linux|主|2");
     ASSERT_EQ(flat.rows.DeviceMap().size(), 261u);
     EXPECT_EQ(flat.rows.DeviceMap().back(), (DeviceMapEntry{260, 65, 1}));

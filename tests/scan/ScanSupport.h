@@ -19,12 +19,15 @@ namespace quorvane::test {
 
 // One scan over images (image k is physical drive k), with the call log kept.
 struct Scan {
-    explicit Scan(const std::vector<std::string>& paths) : platform(paths) { ScanDisks(platform, rows); }
+    explicit Scan(const std::vector<std::string>& paths) : platform(paths) {
+        report = ScanDisks(platform, rows);
+    }
     explicit Scan(std::vector<ImageSource> sources) : platform(std::move(sources)) {
-        ScanDisks(platform, rows);
+        report = ScanDisks(platform, rows);
     }
     ImagePlatform platform;
     PartitionRows rows;
+    ScanReport report;
 };
 
 // "disk|shown number|ID|name|kind|size MB" in UTF-8, so a failure reads like the list.
