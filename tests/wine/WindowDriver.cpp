@@ -201,16 +201,16 @@ int Columns(HWND list) {
     const RemoteBuffer remote(list);
     if (!remote.Valid()) return 1;
     for (int column = 0;; ++column) {
-        LVCOLUMNA spec{};
-        spec.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
-        spec.pszText = remote.At(RemoteBuffer::TextOffset);
-        spec.cchTextMax = static_cast<int>(RemoteBuffer::TextSize);
-        remote.Put(0, &spec, sizeof spec);
+        LVCOLUMNA format{};
+        format.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
+        format.pszText = remote.At(RemoteBuffer::TextOffset);
+        format.cchTextMax = static_cast<int>(RemoteBuffer::TextSize);
+        remote.Put(0, &format, sizeof format);
         if (!SendMessageA(list, LVM_GETCOLUMNA, column, reinterpret_cast<LPARAM>(remote.At(0)))) break;
-        remote.Get(0, &spec, sizeof spec);
+        remote.Get(0, &format, sizeof format);
         std::vector<char> text(RemoteBuffer::TextSize, '\0');
         remote.Get(RemoteBuffer::TextOffset, text.data(), text.size() - 1);
-        std::printf("%d %d %s\n", spec.fmt & LVCFMT_JUSTIFYMASK, spec.cx, Hex(text.data()).c_str());
+        std::printf("%d %d %s\n", format.fmt & LVCFMT_JUSTIFYMASK, format.cx, Hex(text.data()).c_str());
     }
     return 0;
 }
