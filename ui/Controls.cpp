@@ -29,7 +29,7 @@ Control::Control(Window& parent, const char* className, std::string_view text, D
                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), root_.Instance(), nullptr);
     Register();
     SetWindowSubclass(hwnd_, SubclassProc, SubclassId, reinterpret_cast<DWORD_PTR>(this));
-    AdoptFont(parent.FontSpec());
+    AdoptFont(parent.FontDescription());
     SetBackground(parent.Background());
     root_.NoteControlCreated(hwnd_, (style & WS_TABSTOP) != 0);
 }

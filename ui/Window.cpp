@@ -48,9 +48,9 @@ void Window::SetBackground(COLORREF colour) {
     if (hwnd_ != nullptr) InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
-void Window::AdoptFont(const LOGFONTA& spec) {
-    fontSpec_ = spec;
-    font_ = UniqueFont(CreateFontIndirectA(&spec));
+void Window::AdoptFont(const LOGFONTA& logFont) {
+    fontDescription_ = logFont;
+    font_ = UniqueFont(CreateFontIndirectA(&logFont));
     if (hwnd_ != nullptr) SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), TRUE);
 }
 

@@ -33,13 +33,13 @@ class Window {
     // The parent paints the control with this colour.
     virtual void SetBackground(COLORREF colour);
     COLORREF Background() const { return background_; }
-    const LOGFONTA& FontSpec() const { return fontSpec_; }
+    const LOGFONTA& FontDescription() const { return fontDescription_; }
 
  protected:
     Window() = default;
 
-    // Makes a separate font from `spec` and gives it to the window.
-    void AdoptFont(const LOGFONTA& spec);
+    // Makes a separate font from `logFont` and gives it to the window.
+    void AdoptFont(const LOGFONTA& logFont);
     HFONT Font() const { return font_.Get(); }
 
     // Finds the object of a window made by this toolkit, or nullptr.
@@ -62,7 +62,7 @@ class Window {
     HWND hwnd_ = nullptr;
 
  private:
-    LOGFONTA fontSpec_{};
+    LOGFONTA fontDescription_{};
     UniqueFont font_;
     COLORREF background_ = GetSysColor(COLOR_BTNFACE);
     UniqueBrush brush_;
