@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include "scan/DiskFormat.h"
 #include "text/Gbk.h"
 
 namespace quorvane {
@@ -86,7 +87,7 @@ CommandOutcome ProcessCommandLine(const std::vector<std::string>& parameters, Pa
     if (parameters.size() == 3 && option == "/S") {
         const std::string id = UpperCaseAscii(parameters[1]);
         const std::string label = UpperCaseAscii(parameters[2]);
-        if (id == "05" || id == "0F") return Invalid;  // extended containers carry no label
+        if (IsExtendedId(id)) return Invalid;  // extended containers carry no label
         for (int row = 0; row < rows.Count(); ++row)
             if (rows.Cell(row, ColumnId) == id) rows.SetCell(row, ColumnLabel, label);
         return ApplyToEveryMatch;
@@ -99,7 +100,7 @@ CommandOutcome ProcessCommandLine(const std::vector<std::string>& parameters, Pa
             if (value.empty() || value.size() > 2) return Invalid;
             rows.SetCell(row, ColumnId, value);  // as given; the writer upper-cases it
         } else {
-            rows.SetCell(row, ColumnLabel, CutToBytes(value, 11));
+            rows.SetCell(row, ColumnLabel, CutLabel(value, LabelLimitOf(rows.Side(row).fileSystem)));
         }
         return Apply;
     }

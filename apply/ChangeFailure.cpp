@@ -18,11 +18,23 @@ const char* CauseText(FailureCause cause) {
         case FailureCause::NoLetter: return texts::FailNoLetter;
         case FailureCause::OpenVolume: return texts::FailOpenVolume;
         case FailureCause::BackupBoot: return texts::FailBackupBoot;
+        case FailureCause::Replaced: return texts::FailReplaced;
+        case FailureCause::NoSignature: return texts::FailNoSignature;
+        case FailureCause::VolumeReplaced: return texts::FailVolumeReplaced;
+        case FailureCause::GptDisk: return texts::RefuseGptDisk;
+        case FailureCause::ToProtective: return texts::RefuseToProtective;
+        case FailureCause::Dynamic: return texts::RefuseDynamic;
+        case FailureCause::ContainerInUse: return texts::RefuseContainerInUse;
+        case FailureCause::SecondContainer: return texts::RefuseSecondContainer;
     }
     return "";
 }
 
 }  // namespace
+
+const char* DescribeCause(FailureCause cause) {
+    return CauseText(cause);
+}
 
 std::string DescribeFailure(const PartitionRows& rows, const ChangeFailure& failure) {
     // "磁盘 1 分区 2：" or, for an extended container, "磁盘 1 扩展分区："

@@ -19,6 +19,15 @@ enum class FailureCause {
     NoLetter,    // a new label for a partition without a drive letter
     OpenVolume,  // the volume could not be opened for its boot sector
     BackupBoot,  // the backup boot sector kept the old label
+    Replaced,        // the drive no longer holds the disk the scan saw
+    NoSignature,     // the table sector lacks 55 AA: never written
+    VolumeReplaced,  // the volume under the letter is not the one the scan saw
+    // Refused changes of an ID.
+    GptDisk,          // an entry of a disk Windows reads as GPT
+    ToProtective,     // to EE
+    Dynamic,          // from or to 42
+    ContainerInUse,   // a container holding logical partitions to a non-container
+    SecondContainer,  // to 05/0F on a drive that has a container
 };
 
 struct ChangeFailure {
@@ -28,6 +37,9 @@ struct ChangeFailure {
 };
 
 using ChangeFailures = std::vector<ChangeFailure>;
+
+// The cause alone, in code page 936.
+const char* DescribeCause(FailureCause cause);
 
 // One line in code page 936 naming the row (disk and partition) and the cause.
 std::string DescribeFailure(const PartitionRows& rows, const ChangeFailure& failure);

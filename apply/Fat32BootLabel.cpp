@@ -1,6 +1,7 @@
 #include "apply/Fat32BootLabel.h"
 
 #include <algorithm>
+#include <array>
 
 #include "apply/SectorPatch.h"
 #include "scan/DiskFormat.h"
@@ -8,23 +9,20 @@
 
 namespace quorvane {
 
-bool IsFat32Id(std::string_view idText) {
-    return idText == "0B" || idText == "0C" || idText == "1B" || idText == "1C" || idText == "BC";
+namespace {
+
+// The BIOS parameter block up to the label: a backup copy must repeat it.
+constexpr uint32_t BpbFirst = BpbBytesPerSector;
+constexpr uint32_t BpbEnd = Fat32LabelOffset;
+using BpbBytes = std::array<uint8_t, BpbEnd - BpbFirst>;
+
+BpbBytes ReadBpb(const Sector& sector) {
+    BpbBytes bytes{};
+    std::copy(sector.begin() + BpbFirst, sector.begin() + BpbEnd, bytes.begin());
+    return bytes;
 }
 
-std::string ReadFat32BootLabel(Platform& platform, const PartitionRows& rows, int row) {
-    const std::string blank(Fat32LabelLength, ' ');
-    const RowSideEntries& side = rows.Side(row);
-    const auto device = platform.OpenPhysicalDrive(side.drive, Access::Read);
-    if (!device) return blank;
-    Sector sector{};
-    uint32_t transferred = 0;
-    if (!device->Seek(side.partitionStart) || !device->Read(sector, transferred)) sector.fill(0);
-    if (!PassesFat32Test(sector)) return blank;
-    const auto* field = sector.data() + Fat32LabelOffset;
-    const auto* end = std::find(field, field + Fat32LabelLength, uint8_t{0});
-    return std::string(field, end);
-}
+}  // namespace
 
 void WriteFat32BootLabel(Platform& platform, const PartitionRows& rows, int row, std::string_view label,
                          ChangeFailures& failures) {
@@ -33,12 +31,11 @@ void WriteFat32BootLabel(Platform& platform, const PartitionRows& rows, int row,
         failures.push_back({row, FailureCause::NoLetter});
         return;
     }
+    const RowSideEntries& side = rows.Side(row);
     std::string field(CutToBytes(label, Fat32LabelLength));
     field.resize(Fat32LabelLength, ' ');
     const auto putLabel = [&field](Sector& sector) {
-        if (!PassesFat32Test(sector)) return false;
         std::copy(field.begin(), field.end(), sector.begin() + Fat32LabelOffset);
-        return true;
     };
 
     const auto volume = platform.OpenVolume(letter, Access::ReadWrite);
@@ -46,22 +43,41 @@ void WriteFat32BootLabel(Platform& platform, const PartitionRows& rows, int row,
         failures.push_back({row, FailureCause::OpenVolume});
         return;
     }
-    uint16_t backupSector = 0;
+    BpbBytes bpb{};
+    bool replaced = false;
     const PatchResult boot = PatchSector(*volume, 0, [&](Sector& sector) {
-        backupSector = LoadLe16(sector.data() + Fat32BackupBootSectorOffset);
-        return putLabel(sector);
+        if (!PassesFat32Test(sector)) return false;  // not FAT32: no label field to keep in step
+        if (side.volumeSerial && LoadLe32(sector.data() + Fat32SerialOffset) != *side.volumeSerial) {
+            replaced = true;
+            return false;
+        }
+        bpb = ReadBpb(sector);
+        putLabel(sector);
+        return true;
     });
     switch (boot) {
         case PatchResult::Written: break;
-        case PatchResult::Declined: return;  // not FAT32: no label field to keep in step
+        case PatchResult::Declined:
+            if (replaced) failures.push_back({row, FailureCause::VolumeReplaced});
+            return;
         case PatchResult::SeekFailed: failures.push_back({row, FailureCause::Seek}); return;
         case PatchResult::ReadFailed: failures.push_back({row, FailureCause::Read}); return;
         case PatchResult::WriteFailed: failures.push_back({row, FailureCause::Write}); return;
     }
-    // FAT32 keeps a copy of the boot sector (usually sector 6); 0 and 0xFFFF
-    // mean there is none. fsck.fat reports the two copies when they differ.
-    if (backupSector == 0 || backupSector == 0xFFFF) return;
-    const PatchResult backup = PatchSector(*volume, uint64_t{backupSector} * SectorSize, putLabel);
+    // FAT32 keeps a copy of the boot sector in its reserved sectors (usually
+    // sector 6); 0 and 0xFFFF mean there is none. A field pointing anywhere
+    // else, or at FSInfo, or at a sector that is no copy, is no backup.
+    const uint32_t backupSector = LoadLe16(bpb.data() + (Fat32BackupBootSectorOffset - BpbFirst));
+    const uint32_t reserved = LoadLe16(bpb.data() + (BpbReservedSectors - BpbFirst));
+    const uint32_t fsInfo = LoadLe16(bpb.data() + (Fat32FsInfoSectorOffset - BpbFirst));
+    const uint32_t bytesPerSector = LoadLe16(bpb.data());
+    if (backupSector == 0 || backupSector >= reserved || backupSector == fsInfo) return;
+    const PatchResult backup =
+        PatchSector(*volume, uint64_t{backupSector} * bytesPerSector, [&](Sector& sector) {
+            if (!PassesFat32Test(sector) || ReadBpb(sector) != bpb) return false;
+            putLabel(sector);
+            return true;
+        });
     if (backup != PatchResult::Written && backup != PatchResult::Declined)
         failures.push_back({row, FailureCause::BackupBoot});
 }

@@ -17,6 +17,18 @@ std::optional<int> HexDigit(char c) {
     return std::nullopt;
 }
 
+// Whether the drive still holds the disk the scan saw: its size and the
+// disk signature of its MBR.
+std::optional<FailureCause> CheckDiskIdentity(SectorDevice& device, const DiskIdentity& scanned) {
+    if (device.Size() != scanned.size) return FailureCause::Replaced;
+    Sector mbr{};
+    uint32_t transferred = 0;
+    if (!device.Seek(0)) return FailureCause::Seek;
+    if (!device.Read(mbr, transferred) || transferred != SectorSize) return FailureCause::Read;
+    if (LoadLe32(mbr.data() + DiskSignatureOffset) != scanned.signature) return FailureCause::Replaced;
+    return std::nullopt;
+}
+
 void WriteIdByte(Platform& platform, const PartitionRows& rows, int row, ChangeFailures& failures) {
     const RowSideEntries& side = rows.Side(row);
     const auto newId = ParseIdText(rows.Cell(row, ColumnId));
@@ -24,16 +36,38 @@ void WriteIdByte(Platform& platform, const PartitionRows& rows, int row, ChangeF
         failures.push_back({row, FailureCause::BadId});
         return;
     }
-    const auto scannedId = ParseIdText(side.scannedId);
+    if (const auto refusal = RefuseIdChange(rows, row, *newId)) {
+        failures.push_back({row, *refusal});
+        return;
+    }
+    if (!side.tableSigned) {
+        failures.push_back({row, FailureCause::NoSignature});
+        return;
+    }
     const auto device = platform.OpenPhysicalDrive(side.drive, Access::ReadWrite);
     if (!device) {
         failures.push_back({row, FailureCause::OpenDrive});
         return;
     }
+    if (const auto cause = CheckDiskIdentity(*device, side.disk)) {
+        failures.push_back({row, *cause});
+        return;
+    }
+    const uint32_t entryOffset = side.idByteOffset - EntryType;
+    RawEntry wanted = side.scannedEntry;
+    wanted[EntryType] = *newId;
+    // Why the sector was left alone, when it was.
+    std::optional<FailureCause> declined;
     const PatchResult result = PatchSector(*device, side.entrySectorPosition, [&](Sector& sector) {
-        uint8_t& id = sector[side.idByteOffset];
-        if (id != scannedId && id != *newId) return false;
-        id = *newId;
+        const RawEntry now = ReadRawEntry(sector, entryOffset);
+        if (!HasBootSignature(sector))
+            declined = FailureCause::Replaced;
+        else if (now == wanted)
+            return false;  // already written (the same change made twice): nothing to do
+        else if (now != side.scannedEntry)
+            declined = FailureCause::Stale;
+        if (declined) return false;
+        sector[side.idByteOffset] = *newId;
         return true;
     });
     switch (result) {
@@ -44,7 +78,9 @@ void WriteIdByte(Platform& platform, const PartitionRows& rows, int row, ChangeF
             return;
         case PatchResult::SeekFailed: failures.push_back({row, FailureCause::Seek}); return;
         case PatchResult::ReadFailed: failures.push_back({row, FailureCause::Read}); return;
-        case PatchResult::Declined: failures.push_back({row, FailureCause::Stale}); return;
+        case PatchResult::Declined:
+            if (declined) failures.push_back({row, *declined});
+            return;
         case PatchResult::WriteFailed: failures.push_back({row, FailureCause::Write}); return;
     }
 }
@@ -60,6 +96,27 @@ std::optional<uint8_t> ParseIdText(std::string_view idText) {
         value = value * 16 + *digit;
     }
     return static_cast<uint8_t>(value);
+}
+
+std::optional<FailureCause> RefuseIdChange(const PartitionRows& rows, int row, uint8_t newId) {
+    const RowSideEntries& side = rows.Side(row);
+    const auto scanned = ParseIdText(side.scannedId).value_or(EmptyType);
+    if (side.gptDisk) return FailureCause::GptDisk;
+    if (newId == ProtectiveType) return FailureCause::ToProtective;
+    if (scanned == DynamicType || newId == DynamicType) return FailureCause::Dynamic;
+    if (IsExtendedType(scanned)) {
+        // 05 and 0F differ only in how the chain's sectors are addressed.
+        if (side.holdsLogicals && !IsExtendedType(newId)) return FailureCause::ContainerInUse;
+        return std::nullopt;
+    }
+    if (!IsExtendedType(newId)) return std::nullopt;
+    // A second container would make some partition's boot sector be read as an EBR.
+    for (int other = 0; other < rows.Count(); ++other) {
+        if (other == row || rows.Side(other).drive != side.drive) continue;
+        if (IsExtendedId(rows.Side(other).scannedId) || IsExtendedId(UpperCaseAscii(rows.Cell(other, ColumnId))))
+            return FailureCause::SecondContainer;
+    }
+    return std::nullopt;
 }
 
 void WritePartitionIds(Platform& platform, PartitionRows& rows, ChangeFailures& failures) {

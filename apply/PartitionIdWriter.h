@@ -1,5 +1,6 @@
 // The only code that writes a partition table: the ID byte of an MBR or EBR
-// entry, one read-modify-write cycle per changed row.
+// entry, one read-modify-write cycle per changed row, each behind the checks
+// that the drive still holds the disk the scan saw.
 #pragma once
 
 #include <cstdint>
@@ -15,11 +16,18 @@ namespace quorvane {
 // One or two hexadecimal digits, either case; anything else is refused.
 std::optional<uint8_t> ParseIdText(std::string_view idText);
 
+// Why changing the row's ID to `newId` is refused, before anything is read:
+// an entry of a disk Windows reads as GPT, a change to EE, from or to 42, a
+// container holding logical partitions changed to a non-container, or a
+// change to a container on a drive that has one (counting the ID cells of
+// the other rows, so pending changes count too).
+std::optional<FailureCause> RefuseIdChange(const PartitionRows& rows, int row, uint8_t newId);
+
 // Upper-cases every ID cell and brings its name cell up to date, then writes
 // the ID byte of every row whose ID cell differed from the scan, once per row.
-// A row is written only when its text is a valid ID and the byte on disk is
-// still the scanned one (or already the new one): a table another program
-// changed since the scan is not overwritten.
+// A row is written only when its text is a valid ID, the change is not
+// refused, the drive still has the disk signature and size the scan saw, and
+// the sector still ends in 55 AA and holds the whole entry the scan read.
 void WritePartitionIds(Platform& platform, PartitionRows& rows, ChangeFailures& failures);
 
 }  // namespace quorvane

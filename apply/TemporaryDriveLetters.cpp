@@ -22,14 +22,14 @@ TemporaryDriveNames AssignTemporaryDriveLetters(Platform& platform, const Partit
                                    std::to_string(entry.partition);
         // Only a name that was defined is recorded: removing a name that was
         // never ours would take away whatever else holds that letter.
-        if (platform.DefineDosDevice(*letter, target)) names.push_back(std::string{*letter, ':'});
+        if (platform.DefineDosDevice(*letter, target)) names.push_back({std::string{*letter, ':'}, target});
     }
     return names;
 }
 
 void RemoveTemporaryDriveLetters(Platform& platform, TemporaryDriveNames& names) {
-    for (const std::string& name : names)
-        static_cast<void>(platform.RemoveDosDevice(name[0]));  // nothing to do if it is gone already
+    for (const TemporaryDriveName& name : names)  // nothing to do if it is gone already
+        static_cast<void>(platform.RemoveDosDevice(name.name[0], name.target));
     names.clear();
 }
 

@@ -12,8 +12,14 @@
 
 namespace quorvane {
 
-// The names defined, as "E:", in the order of definition.
-using TemporaryDriveNames = std::vector<std::string>;
+// A name defined, "E:", and the target it was defined with.
+struct TemporaryDriveName {
+    std::string name;
+    std::string target;
+    bool operator==(const TemporaryDriveName&) const = default;
+};
+// In the order of definition.
+using TemporaryDriveNames = std::vector<TemporaryDriveName>;
 
 // The first letter from D to Z that GetLogicalDrives shows unused.
 std::optional<char> FirstFreeDriveLetter(Platform& platform);
@@ -22,7 +28,8 @@ std::optional<char> FirstFreeDriveLetter(Platform& platform);
 // "\Device\Harddisk<drive>\Partition<n>" under the next free letter.
 TemporaryDriveNames AssignTemporaryDriveLetters(Platform& platform, const PartitionRows& rows);
 
-// Removes the names in the order of definition and empties the list.
+// Removes exactly our definitions, in the order of definition, and empties
+// the list.
 void RemoveTemporaryDriveLetters(Platform& platform, TemporaryDriveNames& names);
 
 }  // namespace quorvane

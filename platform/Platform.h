@@ -33,6 +33,18 @@ class SectorDevice {
     // Asks the system to re-read the drive's partition layout after a
     // partition-table sector was written (IOCTL_DISK_UPDATE_PROPERTIES).
     virtual bool RefreshLayout() = 0;
+    // The size of the drive or volume in bytes; nullopt when it cannot be told.
+    virtual std::optional<uint64_t> Size() = 0;
+    // Whether the last failed Read failed because the drive holds no medium
+    // (an empty card reader: ERROR_NOT_READY or ERROR_NO_MEDIA_IN_DRIVE).
+    virtual bool NoMedium() const = 0;
+};
+
+// What GetVolumeInformation tells of the volume under a letter.
+struct VolumeInformation {
+    std::string label;
+    uint32_t serialNumber = 0;
+    std::string fileSystem;  // "NTFS", "FAT32", "exFAT", ...
 };
 
 // The first element of a volume's VOLUME_DISK_EXTENTS answer; all zero when
@@ -67,15 +79,19 @@ class Platform {
     // Volume queries of a drive letter (A to Z, upper case).
     virtual uint32_t DriveType(char letter) = 0;
     virtual VolumeExtent FirstDiskExtent(char letter) = 0;
-    virtual std::optional<std::string> VolumeLabel(char letter) = 0;
+    virtual std::optional<VolumeInformation> QueryVolume(char letter) = 0;
     virtual std::optional<uint64_t> FreeBytes(char letter) = 0;
     virtual bool SetVolumeLabel(char letter, const std::string& label) = 0;
 
     // GetLogicalDrives: bit 0 is A, bit 25 is Z.
     virtual uint32_t LogicalDriveMask() = 0;
-    // DefineDosDeviceA with DDD_RAW_TARGET_PATH / DDD_REMOVE_DEFINITION for "X:".
+    // DefineDosDeviceA with DDD_RAW_TARGET_PATH for "X:". Windows keeps a
+    // stack of definitions per name; the newest one is in force.
     virtual bool DefineDosDevice(char letter, const std::string& targetPath) = 0;
-    virtual bool RemoveDosDevice(char letter) = 0;
+    // Removes exactly the definition of "X:" with this target
+    // (DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE | DDD_RAW_TARGET_PATH),
+    // never one that someone else defined over or under it.
+    virtual bool RemoveDosDevice(char letter, const std::string& targetPath) = 0;
 
     // GetVersion as the system reports it.
     virtual uint32_t Version() = 0;

@@ -5,7 +5,9 @@
 
 #include <array>
 #include <cstdint>
+#include <algorithm>
 #include <string>
+#include <string_view>
 
 #include "platform/Platform.h"
 
@@ -21,7 +23,11 @@ inline uint32_t LoadLe32(const uint8_t* p) {
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-// MBR and EBR: four 16-byte entries from offset 0x1BE (slots 0 to 3).
+// MBR and EBR: four 16-byte entries from offset 0x1BE (slots 0 to 3), and the
+// boot signature 55 AA in the last two bytes. Windows ignores a table sector
+// without the signature; the program lists it but never writes to it.
+inline constexpr uint32_t DiskSignatureOffset = 0x1B8;  // 32-bit, set by Windows on MBR disks
+inline constexpr uint32_t BootSignatureOffset = 510;
 inline constexpr uint32_t PartitionTableOffset = 0x1BE;
 inline constexpr uint32_t PartitionEntrySize = 16;
 inline constexpr uint32_t EntryBootIndicator = 0;  // 0x80 marks the entry active
@@ -38,6 +44,17 @@ inline constexpr uint32_t IdByteOffsetOfSlot(uint32_t slot) {
 }
 inline constexpr uint32_t LogicalIdByteOffset = IdByteOffsetOfSlot(0);  // 0x1C2
 
+inline bool HasBootSignature(const Sector& sector) {
+    return sector[BootSignatureOffset] == 0x55 && sector[BootSignatureOffset + 1] == 0xAA;
+}
+
+using RawEntry = std::array<uint8_t, PartitionEntrySize>;
+inline RawEntry ReadRawEntry(const Sector& sector, uint32_t offsetOfEntry) {
+    RawEntry entry{};
+    std::copy_n(sector.begin() + offsetOfEntry, PartitionEntrySize, entry.begin());
+    return entry;
+}
+
 struct PartitionEntry {
     uint8_t bootIndicator = 0;
     uint8_t type = 0;
@@ -52,16 +69,49 @@ inline PartitionEntry ReadPartitionEntry(const Sector& sector, uint32_t slot) {
 }
 
 // Only 0x05 and 0x0F are extended containers whose EBR chain is walked;
-// 0x85 and every other ID count as a primary partition.
+// 0x85 and every other ID count as a primary partition. An EBR's link entry
+// is followed only when it carries one of these types, as Windows does.
 inline bool IsExtendedType(uint8_t type) {
     return type == 0x05 || type == 0x0F;
 }
+// The protective entry of a GPT disk: Windows reads such a disk as GPT and
+// ignores the MBR's entries, so none of them is ever changed.
+inline constexpr uint8_t ProtectiveType = 0xEE;
+// A dynamic disk's entry: its partitions live in the LDM database.
+inline constexpr uint8_t DynamicType = 0x42;
 
-// FAT32 boot sector (BPB of the FAT32 layout).
-inline constexpr uint32_t Fat32LabelOffset = 0x47;  // 11 bytes, space-padded
-inline constexpr uint32_t Fat32LabelLength = 11;
-inline constexpr uint32_t Fat32TypeOffset = 0x52;              // "FAT32   "
+// The IDs whose partitions hold FAT32 and whose boot sector carries a label
+// copy: "0B", "0C", "1B", "1C" and "BC" (exact texts).
+bool IsFat32Id(std::string_view idText);
+// "05" and "0F" (exact texts).
+bool IsExtendedId(std::string_view idText);
+
+// FAT boot sector: the BIOS parameter block shared by FAT12/16/32, then the
+// FAT32 extension.
+inline constexpr uint32_t BpbBytesPerSector = 0x0B;     // 16-bit
+inline constexpr uint32_t BpbSectorsPerCluster = 0x0D;  // 8-bit, a power of two
+inline constexpr uint32_t BpbReservedSectors = 0x0E;    // 16-bit
+inline constexpr uint32_t BpbFatCount = 0x10;           // 8-bit
+inline constexpr uint32_t BpbRootEntries = 0x11;        // 16-bit, 0 on FAT32
+inline constexpr uint32_t BpbSectorsPerFat16 = 0x16;    // 16-bit, 0 on FAT32
+inline constexpr uint32_t BpbSectorsPerFat32 = 0x24;    // 32-bit
+inline constexpr uint32_t BpbRootCluster = 0x2C;        // 32-bit
+inline constexpr uint32_t Fat32FsInfoSectorOffset = 0x30;      // 16-bit sector number
 inline constexpr uint32_t Fat32BackupBootSectorOffset = 0x32;  // 16-bit sector number
+inline constexpr uint32_t Fat32SerialOffset = 0x43;            // 32-bit volume serial number
+inline constexpr uint32_t Fat32LabelOffset = 0x47;             // 11 bytes, space-padded
+inline constexpr uint32_t Fat32LabelLength = 11;
+inline constexpr uint32_t Fat32TypeOffset = 0x52;  // "FAT32   "
+
+// Directory entries of FAT: 32 bytes, the attribute byte at 11.
+inline constexpr uint32_t DirEntrySize = 32;
+inline constexpr uint32_t DirEntryAttributes = 11;
+inline constexpr uint8_t AttrVolumeLabel = 0x08;
+inline constexpr uint8_t AttrLongNameMask = 0x3F;
+inline constexpr uint8_t AttrLongName = 0x0F;
+inline constexpr uint8_t DirEntryFree = 0x00;     // this and every later entry are unused
+inline constexpr uint8_t DirEntryDeleted = 0xE5;
+inline constexpr uint8_t DirEntryKanjiE5 = 0x05;  // stands for a first name byte of 0xE5
 
 // The first five bytes of the file-system type field, with a to z upper-cased,
 // read "FAT32".
@@ -74,6 +124,17 @@ inline bool PassesFat32Test(const Sector& sector) {
     }
     return true;
 }
+
+// How long a volume label may be, by the file system Windows names: FAT
+// counts bytes (11), exFAT characters (11), NTFS characters (32); a file
+// system the program does not know gets the FAT limit.
+struct LabelLimit {
+    size_t count = 11;
+    bool characters = false;  // counted in characters, not bytes
+};
+LabelLimit LabelLimitOf(std::string_view fileSystem);
+// The longest start of a code page 936 label within the limit.
+std::string_view CutLabel(std::string_view label, const LabelLimit& limit);
 
 // A 64-bit byte position as 4 upper-case hexadecimal digits of its high 32 bits
 // and 8 of its low 32 bits: sector 63 gives "000000007E00".

@@ -38,9 +38,14 @@ void ReadVolumeInfo(Platform& platform, PartitionRows& rows) {
     for (int row = 0; row < rows.Count(); ++row) {
         const char letter = RowLetter(rows, row);
         if (letter == 0) continue;
-        // A volume Windows cannot read shows no label, and a failed free-space
-        // query shows 0.
-        rows.SetCell(row, ColumnLabel, platform.VolumeLabel(letter).value_or(std::string{}));
+        // A volume Windows cannot read shows no label (unless the scan reads
+        // its file system itself), and a failed free-space query shows 0.
+        const auto volume = platform.QueryVolume(letter);
+        rows.SetCell(row, ColumnLabel, volume ? volume->label : std::string{});
+        if (volume) {
+            rows.MutableSide(row).volumeSerial = volume->serialNumber;
+            rows.MutableSide(row).fileSystem = volume->fileSystem;
+        }
         rows.SetCell(row, ColumnFreeMb, MegabytesFromBytes(platform.FreeBytes(letter).value_or(0)));
     }
 }

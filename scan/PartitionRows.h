@@ -6,9 +6,12 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "scan/DiskFormat.h"
 
 namespace quorvane {
 
@@ -32,6 +35,14 @@ inline constexpr int RowCapacity = 261;
 inline constexpr int NoImage = -1;
 inline constexpr int DriveImage = 0;  // the one picture of the image list
 
+// What tells one disk from another behind the same drive number (a card
+// swapped in a reader): checked again before anything is written to it.
+struct DiskIdentity {
+    uint32_t signature = 0;        // the MBR's disk signature
+    std::optional<uint64_t> size;  // in bytes, when the system tells it
+    bool operator==(const DiskIdentity&) const = default;
+};
+
 // Side-table entries of one row, written only by the scan.
 struct RowSideEntries {
     uint32_t drive = 0;                // physical drive number ("磁盘" − 1)
@@ -40,6 +51,14 @@ struct RowSideEntries {
     uint64_t partitionStart = 0;       // shown as `PartitionStartText`
     std::string scannedId;             // `ScannedIds`: column 4 as the scan set it
     std::string scannedLabel;          // `ScannedLabels`: column 1 at the end of the scan
+    RawEntry scannedEntry{};           // the whole 16-byte entry as read
+    bool tableSigned = false;          // the entry's sector ends in 55 AA
+    DiskIdentity disk;
+    bool gptDisk = false;        // the drive's MBR holds a protective entry (EE)
+    bool holdsLogicals = false;  // an extended container with a non-empty logical partition
+    // What Windows told of the row's volume, when it answered.
+    std::optional<uint32_t> volumeSerial;
+    std::string fileSystem;
 };
 
 // One `DeviceMap` entry: row `row` is partition `partition` of physical drive

@@ -1,12 +1,14 @@
 #include "scan/ScanDisks.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <set>
 
-#include "apply/Fat32BootLabel.h"
 #include "scan/DiskFormat.h"
 #include "scan/DriveLetters.h"
+#include "scan/FatLabel.h"
 #include "scan/IdNameTable.h"
 #include "text/Texts.h"
 
@@ -25,38 +27,41 @@ std::string IdText(uint8_t type) {
 }
 
 // Reads the sector at `position` into a zero-filled buffer. A failed
-// positioning or read leaves zeros; what a short read leaves unread stays zero.
+// positioning or a short read leaves zeros where nothing was read, and counts
+// as a failure.
 bool ReadSector(SectorDevice& device, uint64_t position, Sector& sector) {
     sector.fill(0);
     uint32_t transferred = 0;
-    return device.Seek(position) && device.Read(sector, transferred);
+    return device.Seek(position) && device.Read(sector, transferred) && transferred == SectorSize;
 }
 
-// Walks one physical drive. Returns false once the rows are full.
+// Walks one physical drive the way Windows reads it. Returns false once the
+// rows are full.
 class DriveWalk {
  public:
-    DriveWalk(PartitionRows& rows, SectorDevice& device, uint32_t drive,
+    DriveWalk(PartitionRows& rows, SectorDevice& device, uint32_t drive, const DiskIdentity& identity,
               std::vector<DeviceMapEntry>& logicalEntries)
-        : rows_(rows), device_(device), drive_(drive), logicalEntries_(logicalEntries) {}
+        : rows_(rows), device_(device), drive_(drive), identity_(identity), logicalEntries_(logicalEntries) {}
 
     // Whether an EBR could not be read (its chain was cut short).
     bool ReadFailed() const { return readFailed_; }
 
     bool Walk(const Sector& mbr) {
+        // Windows reads a disk with a protective entry as GPT: the MBR's
+        // entries get no partition numbers there.
+        for (uint32_t slot = 0; slot < 4; ++slot)
+            gptDisk_ = gptDisk_ || ReadPartitionEntry(mbr, slot).type == ProtectiveType;
         for (uint32_t slot = 0; slot < 4; ++slot) {
             const PartitionEntry entry = ReadPartitionEntry(mbr, slot);
             if (entry.type == EmptyType) continue;
             const bool extended = IsExtendedType(entry.type);
-            const int row = AddRow(entry, extended ? texts::KindExtended : texts::KindPrimary);
+            const int row = AddRow(mbr, 0, IdByteOffsetOfSlot(slot), extended ? texts::KindExtended : texts::KindPrimary);
             if (row < 0) return false;
-            auto& side = rows_.MutableSide(row);
-            side.entrySectorPosition = 0;
-            side.idByteOffset = IdByteOffsetOfSlot(slot);
-            side.partitionStart = uint64_t{entry.firstSector} * SectorSize;
+            rows_.MutableSide(row).partitionStart = uint64_t{entry.firstSector} * SectorSize;
             if (!extended) {
                 rows_.SetCell(row, ColumnPartition, Decimal(++shown_));
-                rows_.MutableDeviceMap().push_back({row, drive_, ++primaries_});
-            } else if (!WalkChain(uint64_t{entry.firstSector} * SectorSize)) {
+                if (!gptDisk_) rows_.MutableDeviceMap().push_back({row, drive_, ++primaries_});
+            } else if (!WalkChain(uint64_t{entry.firstSector} * SectorSize, row)) {
                 return false;
             }
         }
@@ -64,9 +69,12 @@ class DriveWalk {
     }
 
  private:
-    int AddRow(const PartitionEntry& entry, const char* kind) {
+    // A row for the entry at `idByteOffset` - EntryType of `sector`.
+    int AddRow(const Sector& sector, uint64_t sectorPosition, uint32_t idByteOffset, const char* kind) {
         const int row = rows_.AppendRow();
         if (row < 0) return row;
+        const uint32_t entryOffset = idByteOffset - EntryType;
+        const PartitionEntry entry = ReadPartitionEntry(sector, (entryOffset - PartitionTableOffset) / PartitionEntrySize);
         const std::string id = IdText(entry.type);
         rows_.SetCell(row, ColumnDisk, Decimal(drive_ + 1));
         rows_.SetCell(row, ColumnId, id);
@@ -78,31 +86,40 @@ class DriveWalk {
         auto& side = rows_.MutableSide(row);
         side.drive = drive_;
         side.scannedId = id;
+        side.entrySectorPosition = sectorPosition;
+        side.idByteOffset = idByteOffset;
+        side.scannedEntry = ReadRawEntry(sector, entryOffset);
+        side.tableSigned = HasBootSignature(sector);
+        side.disk = identity_;
+        side.gptDisk = gptDisk_;
         return row;
     }
 
     // The links of a chain count from its first EBR (`base`); a logical
-    // partition's start counts from its own EBR. A link of 0 ends the chain,
-    // and so does a link to an EBR already visited, so a looping chain ends.
-    bool WalkChain(uint64_t base) {
-        std::set<uint64_t> visited;
+    // partition's start counts from its own EBR. As Windows reads a chain, a
+    // link entry whose type is not an extended one ends it. A link back to
+    // sector 0 or to any sector that already holds a row's entry ends it too,
+    // so no two rows share an ID byte and a looping chain ends.
+    bool WalkChain(uint64_t base, int containerRow) {
         Sector ebr;
-        for (uint64_t current = base; visited.insert(current).second;) {
-            // An EBR that cannot be read, or lies beyond the disk, reads as zeros:
-            // a row with ID 00 whose zero link ends the chain.
-            if (!ReadSector(device_, current, ebr)) readFailed_ = true;
+        for (uint64_t current = base; entrySectors_.insert(current).second;) {
+            // An EBR that cannot be read, or lies beyond the disk, reads as
+            // zeros: a row with ID 00 that ends the chain.
+            const bool read = ReadSector(device_, current, ebr);
+            if (!read) readFailed_ = true;
             const PartitionEntry logical = ReadPartitionEntry(ebr, 0);
-            const int row = AddRow(logical, texts::KindLogical);
+            const int row = AddRow(ebr, current, LogicalIdByteOffset, texts::KindLogical);
             if (row < 0) return false;
             rows_.SetCell(row, ColumnPartition, Decimal(++shown_));
-            logicalEntries_.push_back({row, drive_, ++logicals_});
-            auto& side = rows_.MutableSide(row);
-            side.entrySectorPosition = current;
-            side.idByteOffset = LogicalIdByteOffset;
-            side.partitionStart = current + uint64_t{logical.firstSector} * SectorSize;
-            const uint32_t next = ReadPartitionEntry(ebr, 1).firstSector;
-            if (next == 0) break;
-            current = base + uint64_t{next} * SectorSize;
+            rows_.MutableSide(row).partitionStart = current + uint64_t{logical.firstSector} * SectorSize;
+            // An empty entry keeps its row but Windows gives it no number.
+            if (logical.type != EmptyType) {
+                rows_.MutableSide(containerRow).holdsLogicals = true;
+                if (!gptDisk_) logicalEntries_.push_back({row, drive_, ++logicals_});
+            }
+            const PartitionEntry link = ReadPartitionEntry(ebr, 1);
+            if (!read || !IsExtendedType(link.type) || link.firstSector == 0) break;
+            current = base + uint64_t{link.firstSector} * SectorSize;
         }
         return true;
     }
@@ -110,10 +127,13 @@ class DriveWalk {
     PartitionRows& rows_;
     SectorDevice& device_;
     uint32_t drive_;
+    DiskIdentity identity_;
     std::vector<DeviceMapEntry>& logicalEntries_;
+    std::set<uint64_t> entrySectors_{0};  // sectors holding rows' entries: the MBR and every EBR
+    bool gptDisk_ = false;
     uint32_t shown_ = 0;      // S: the number shown in column "分区"
     uint32_t primaries_ = 0;  // P: Windows number of the MBR partitions
-    uint32_t logicals_ = 0;   // L: position of a logical partition on its drive
+    uint32_t logicals_ = 0;   // L: Windows position of a logical partition on its drive
     bool readFailed_ = false;
 };
 
@@ -128,6 +148,25 @@ void AppendLogicalEntries(std::vector<DeviceMapEntry>& deviceMap,
         entry.partition += primaries;
     }
     deviceMap.insert(deviceMap.end(), logicalEntries.begin(), logicalEntries.end());
+}
+
+// Rows Windows gave no volume answer for show the label of their FAT file
+// system as Windows would read it.
+void ReadUnansweredLabels(Platform& platform, PartitionRows& rows) {
+    std::unique_ptr<SectorDevice> device;
+    std::optional<uint32_t> openDrive;
+    for (int row = 0; row < rows.Count(); ++row) {
+        const RowSideEntries& side = rows.Side(row);
+        if (side.volumeSerial || side.scannedId == "00" || IsExtendedId(side.scannedId) || side.gptDisk)
+            continue;
+        if (openDrive != side.drive) {
+            device = platform.OpenPhysicalDrive(side.drive, Access::Read);
+            openDrive = side.drive;
+        }
+        if (!device) continue;
+        if (const auto label = ReadFatRootLabel(*device, side.partitionStart))
+            rows.SetCell(row, ColumnLabel, *label);
+    }
 }
 
 }  // namespace
@@ -146,32 +185,42 @@ ScanReport ScanDisks(Platform& platform, PartitionRows& rows) {
     std::vector<DeviceMapEntry> logicalEntries;
     const std::optional<int32_t> count = platform.DiskCount();
     report.diskCountRead = count.has_value();
-    const int32_t diskCount = count.value_or(0);
-    for (int32_t drive = 0; drive < diskCount && !report.rowsFull; ++drive) {
-        const auto number = static_cast<uint32_t>(drive);
-        // A drive that cannot be opened or read gives no rows; the following
-        // drives keep their numbers.
-        const auto device = platform.OpenPhysicalDrive(number, Access::Read);
+    // Drive numbers can have gaps (a disk removed), and the registry's count
+    // can be wrong: numbers are tried from 0 until that many drives opened,
+    // giving up 16 numbers after the last one that did.
+    const int64_t wanted = std::max<int32_t>(count.value_or(0), 0);
+    int64_t opened = 0;
+    for (int64_t number = 0, lastOpened = -1; opened < wanted && number <= lastOpened + MaxDriveNumberGap &&
+                                               !report.rowsFull;
+         ++number) {
+        const auto drive = static_cast<uint32_t>(number);
+        const auto device = platform.OpenPhysicalDrive(drive, Access::Read);
+        if (!device) continue;
+        ++opened;
+        lastOpened = number;
         Sector mbr;
-        if (!device || !ReadSector(*device, 0, mbr)) {
-            report.unreadDrives.push_back(number);
+        if (!ReadSector(*device, 0, mbr)) {
+            // An empty card reader opens but has no medium: no partitions,
+            // and nothing left unread.
+            if (!device->NoMedium()) report.unreadDrives.push_back(drive);
             continue;
         }
-        DriveWalk walk(rows, *device, number, logicalEntries);
+        const DiskIdentity identity{LoadLe32(mbr.data() + DiskSignatureOffset), device->Size()};
+        DriveWalk walk(rows, *device, drive, identity, logicalEntries);
         // Rows stop at RowCapacity: what would not fit is left out.
         report.rowsFull = !walk.Walk(mbr);
-        if (walk.ReadFailed()) report.unreadDrives.push_back(number);
+        if (walk.ReadFailed()) report.unreadDrives.push_back(drive);
     }
-    if (diskCount > 0) {  // without disks there is nothing to match letters to
+    report.drivesCounted = static_cast<int>(wanted);
+    report.drivesOpened = static_cast<int>(opened);
+    report.drivesMissing = opened < wanted;
+    if (opened > 0) {  // without disks there is nothing to match letters to
         AppendLogicalEntries(rows.MutableDeviceMap(), std::move(logicalEntries));
         AssignDriveLetters(platform, rows);
         ReadVolumeInfo(platform, rows);
+        ReadUnansweredLabels(platform, rows);
     }
-    for (int row = 0; row < rows.Count(); ++row) {
-        if (IsFat32Id(rows.Cell(row, ColumnId)))
-            rows.SetCell(row, ColumnLabel, ReadFat32BootLabel(platform, rows, row));
-        rows.MutableSide(row).scannedLabel = rows.Cell(row, ColumnLabel);
-    }
+    for (int row = 0; row < rows.Count(); ++row) rows.MutableSide(row).scannedLabel = rows.Cell(row, ColumnLabel);
     return report;
 }
 

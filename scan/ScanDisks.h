@@ -19,8 +19,15 @@ struct ScanReport {
     bool diskCountRead = true;           // the registry named the disks
     std::vector<uint32_t> unreadDrives;  // not opened, or a table sector not read
     bool rowsFull = false;               // entries beyond RowCapacity were left out
-    bool Complete() const { return diskCountRead && unreadDrives.empty() && !rowsFull; }
+    bool drivesMissing = false;          // fewer drives opened than the registry counts
+    int drivesCounted = 0;               // by the registry
+    int drivesOpened = 0;
+    bool Complete() const { return diskCountRead && unreadDrives.empty() && !rowsFull && !drivesMissing; }
 };
+
+// Drive numbers tried past the last drive that opened before the scan stops
+// looking for the rest of the registry's count.
+inline constexpr int64_t MaxDriveNumberGap = 16;
 
 ScanReport ScanDisks(Platform& platform, PartitionRows& rows);
 

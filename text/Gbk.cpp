@@ -26,4 +26,11 @@ std::string_view CutToBytes(std::string_view text, size_t maxBytes) {
     return text.substr(0, end);
 }
 
+std::string_view CutToCharacters(std::string_view text, size_t maxCharacters) {
+    size_t end = 0;
+    for (size_t characters = 0; end < text.size() && characters < maxCharacters; ++characters)
+        end += IsGbkLeadByte(static_cast<unsigned char>(text[end])) && end + 1 < text.size() ? 2 : 1;
+    return text.substr(0, end);
+}
+
 }  // namespace quorvane

@@ -21,4 +21,8 @@ std::string UpperCaseAscii(std::string_view text);
 // end inside a double-byte character.
 std::string_view CutToBytes(std::string_view text, size_t maxBytes);
 
+// The longest start of `text` with at most `maxCharacters` characters, a
+// double-byte character counting as one.
+std::string_view CutToCharacters(std::string_view text, size_t maxCharacters);
+
 }  // namespace quorvane

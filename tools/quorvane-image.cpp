@@ -159,6 +159,9 @@ int main(int argc, char** argv) {
     if (!scan.diskCountRead) std::fprintf(stderr, "quorvane-image: the disk count could not be read\n");
     for (const uint32_t drive : scan.unreadDrives)
         std::fprintf(stderr, "quorvane-image: drive %u could not be read in full\n", drive);
+    if (scan.drivesMissing)
+        std::fprintf(stderr, "quorvane-image: %d of %d drives could not be opened\n",
+                     scan.drivesCounted - scan.drivesOpened, scan.drivesCounted);
     if (scan.rowsFull)
         std::fprintf(stderr, "quorvane-image: more partitions than the list holds; the rest were left out\n");
     if (session.ExitCode() == ExitInvalidCommand)

@@ -70,6 +70,9 @@ class MainWindow : public Shell, public RowObserver {
     Button confirmButton_;
     Button exitButton_;
     Session session_;
+    // What the selected row put into the label field, and the field's limit.
+    std::string labelShown_;
+    LabelLimit labelLimit_;
     // While "确定" runs, a close request waits until the failures are shown.
     bool holdCloseRequests_ = false;
     bool closeRequested_ = false;

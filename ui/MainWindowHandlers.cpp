@@ -3,7 +3,8 @@
 // into the cells; the list follows the cells by itself.
 #include <string>
 
-#include "scan/IdNameTable.h"
+#include "app/RowEdit.h"
+#include "scan/DiskFormat.h"
 #include "text/Gbk.h"
 #include "text/Texts.h"
 #include "ui/MainWindow.h"
@@ -13,17 +14,11 @@ namespace quorvane {
 namespace {
 
 constexpr size_t MaxIdChars = 2;
-constexpr size_t MaxLabelBytes = 11;
 constexpr COLORREF Red = RGB(255, 0, 0);
 constexpr COLORREF ExtendedRowGrey = RGB(128, 128, 128);
 // Asks the list for a notification per row before painting and per cell at
 // the row stage (CDRF_NOTIFYITEMDRAW and CDRF_NOTIFYSUBITEMDRAW share it).
 constexpr LRESULT CustomDrawAnswer = 0x20;
-
-// The extended containers carry no label.
-bool IsExtendedId(const std::string& id) {
-    return id == "05" || id == "0F";
-}
 
 // Hidden partitions and the IDs of recovery and vendor partitions.
 bool IsRedTextId(const std::string& id) {
@@ -39,7 +34,11 @@ void MainWindow::OnRowStateChange(int row) {
     labelEdit_.SetEnabled(!IsExtendedId(id));
     labelCaption_.SetEnabled(labelEdit_.Enabled());
     letterEdit_.SetText(Rows().Cell(row, ColumnLetter));
+    labelLimit_ = RowLabelLimit(Rows(), row);
     labelEdit_.SetText(Rows().Cell(row, ColumnLabel));
+    // As the field holds it after its own limit: only a label that differs
+    // from this was typed.
+    labelShown_ = labelEdit_.Text();
     idEdit_.SetText(id);
 }
 
@@ -77,10 +76,12 @@ void MainWindow::OnIdEditChange() {
 
 void MainWindow::OnLabelEditChange() {
     const std::string text = labelEdit_.Text();
-    // Counted in bytes of code page 936; the cut never splits a character.
-    if (text.size() > MaxLabelBytes) labelEdit_.SetText(CutToBytes(text, MaxLabelBytes));
+    // Counted as the row's file system counts (bytes of code page 936 on
+    // FAT); the cut never splits a character.
+    const std::string_view cut = CutLabel(text, labelLimit_);
+    if (cut.size() < text.size()) labelEdit_.SetText(cut);
     // Beyond the end: the field puts the caret at the end of the text.
-    labelEdit_.SetCaretPosition(static_cast<int>(MaxLabelBytes));
+    labelEdit_.SetCaretPosition(static_cast<int>(text.size()));
 }
 
 void MainWindow::OnModifyClick() {
@@ -88,12 +89,9 @@ void MainWindow::OnModifyClick() {
     if (!Rows().Exists(row)) return;
     // Read every field before the first cell changes: the list redraws and
     // may report the row again, which refills the fields from the cells.
-    const std::string id = idEdit_.Text();
-    const bool labelEnabled = labelEdit_.Enabled();
-    const std::string label = labelEdit_.Text();
-    Rows().SetCell(row, ColumnId, id);
-    Rows().SetCell(row, ColumnIdName, LookupIdName(Rows().Cell(row, ColumnId)));
-    if (labelEnabled) Rows().SetCell(row, ColumnLabel, label);
+    const RowEdit edit{idEdit_.Text(), labelEdit_.Text(), labelShown_, labelEdit_.Enabled()};
+    if (const auto refusal = ModifyRow(Rows(), row, edit))
+        MessageBoxA(frame_.Handle(), DescribeCause(*refusal), texts::RefusedTitle, MB_OK | MB_ICONWARNING);
 }
 
 void MainWindow::OnConfirmClick() {

@@ -32,13 +32,13 @@ class ImageDevice : public SectorDevice {
     bool Read(SectorSpan buffer, uint32_t& transferred) override {
         transferred = 0;
         const auto verdict = platform_.Intercept(PlatformCall::Read, drive_, letter_, position_);
-        if (verdict.fail) return false;
+        noMedium_ = !file_;
+        if (verdict.fail || !file_) return false;
+        // A disk is whole sectors: Windows fails a read that does not lie
+        // whole on it (ERROR_SECTOR_NOT_FOUND) rather than reading less.
+        if (position_ > length_ || length_ - position_ < SectorSize) return false;
         size_t wanted = SectorSize;
-        if (position_ >= length_)
-            wanted = 0;
-        else if (length_ - position_ < wanted)
-            wanted = static_cast<size_t>(length_ - position_);
-        if (verdict.shortTransfer) wanted = std::min<size_t>(wanted, SectorSize / 2);
+        if (verdict.shortTransfer) wanted = SectorSize / 2;
         const size_t got = file_->ReadAt(base_ + position_, buffer.data(), wanted);
         transferred = static_cast<uint32_t>(got);
         position_ += got;
@@ -48,7 +48,7 @@ class ImageDevice : public SectorDevice {
     bool Write(ConstSectorSpan buffer, uint32_t& transferred) override {
         transferred = 0;
         const auto verdict = platform_.Intercept(PlatformCall::Write, drive_, letter_, position_);
-        if (verdict.fail) return false;
+        if (verdict.fail || !file_) return false;
         if (position_ > length_ || length_ - position_ < SectorSize) return false;
         const size_t count = verdict.shortTransfer ? SectorSize / 2 : SectorSize;
         if (!file_->WriteAt(base_ + position_, buffer.data(), count)) return false;
@@ -61,6 +61,13 @@ class ImageDevice : public SectorDevice {
         return !platform_.Intercept(PlatformCall::RefreshLayout, drive_, letter_).fail;
     }
 
+    // A drive without a medium cannot tell its size.
+    std::optional<uint64_t> Size() override {
+        if (!file_) return std::nullopt;
+        return length_;
+    }
+    bool NoMedium() const override { return noMedium_; }
+
  private:
     ImagePlatform& platform_;
     std::unique_ptr<ImageFile> file_;
@@ -69,6 +76,7 @@ class ImageDevice : public SectorDevice {
     uint64_t base_;
     uint64_t length_;
     uint64_t position_ = 0;
+    bool noMedium_ = false;
 };
 
 bool IsLetter(char letter) {
@@ -91,7 +99,7 @@ const char* PlatformCallName(PlatformCall call) {
         case PlatformCall::RefreshLayout: return "RefreshLayout";
         case PlatformCall::DriveType: return "DriveType";
         case PlatformCall::DiskExtent: return "DiskExtent";
-        case PlatformCall::VolumeLabel: return "VolumeLabel";
+        case PlatformCall::QueryVolume: return "QueryVolume";
         case PlatformCall::FreeBytes: return "FreeBytes";
         case PlatformCall::SetVolumeLabel: return "SetVolumeLabel";
         case PlatformCall::LogicalDrives: return "LogicalDrives";
@@ -140,21 +148,35 @@ std::optional<int32_t> ImagePlatform::DiskCount() {
 std::unique_ptr<SectorDevice> ImagePlatform::OpenPhysicalDrive(uint32_t drive, Access access) {
     const int driveNumber = drive < images_.size() ? static_cast<int>(drive) : -1;
     if (Intercept(PlatformCall::OpenDrive, static_cast<int>(drive)).fail || driveNumber < 0) return nullptr;
+    // An empty card reader opens; only its reads fail.
+    if (noMedium_.count(drive)) return std::make_unique<ImageDevice>(*this, nullptr, driveNumber, 0, 0, 0);
     auto file = ImageFile::Open(images_[drive], access == Access::ReadWrite);
     if (!file) return nullptr;
     const uint64_t size = file->Size();
     return std::make_unique<ImageDevice>(*this, std::move(file), driveNumber, 0, 0, size);
 }
 
+void ImagePlatform::SwapMedium(uint32_t drive, ImageSource medium) {
+    images_.at(drive) = std::move(medium);
+    located_.clear();
+}
+
+std::map<char, std::string> ImagePlatform::DosDevices() const {
+    std::map<char, std::string> inForce;
+    for (const auto& [letter, stack] : dosDevices_) inForce[letter] = stack.back();
+    return inForce;
+}
+
 std::optional<ImagePlatform::VolumeLocation> ImagePlatform::LocateVolume(char letter) {
     const auto device = dosDevices_.find(letter);
     if (device == dosDevices_.end()) return std::nullopt;
+    const std::string& target = device->second.back();  // the newest definition is in force
     uint32_t drive = 0, partition = 0;
-    if (!ParsePartitionTarget(device->second, drive, partition) || drive >= images_.size())
+    if (!ParsePartitionTarget(target, drive, partition) || drive >= images_.size() || noMedium_.count(drive))
         return std::nullopt;
     const SharedMemoryImage& memory = images_[drive].memory;
     const auto known = located_.find(letter);
-    if (memory && known != located_.end() && known->second.target == device->second &&
+    if (memory && known != located_.end() && known->second.target == target &&
         known->second.generation == memory->Generation())
         return known->second.volume;
     auto file = ImageFile::Open(images_[drive], false);
@@ -162,7 +184,7 @@ std::optional<ImagePlatform::VolumeLocation> ImagePlatform::LocateVolume(char le
     std::optional<VolumeLocation> volume;
     if (const auto extent = FindWindowsPartition(*file, partition))
         volume = VolumeLocation{drive, extent->offset, extent->length};
-    if (memory) located_[letter] = {device->second, memory->Generation(), volume};
+    if (memory) located_[letter] = {target, memory->Generation(), volume};
     return volume;
 }
 
@@ -192,16 +214,16 @@ VolumeExtent ImagePlatform::FirstDiskExtent(char letter) {
     return {volume->drive, static_cast<int64_t>(volume->offset), static_cast<int64_t>(volume->length)};
 }
 
-std::optional<std::string> ImagePlatform::VolumeLabel(char letter) {
+std::optional<VolumeInformation> ImagePlatform::QueryVolume(char letter) {
     const auto volume = LocateVolume(letter);
-    if (Intercept(PlatformCall::VolumeLabel, volume ? static_cast<int>(volume->drive) : -1, letter).fail ||
+    if (Intercept(PlatformCall::QueryVolume, volume ? static_cast<int>(volume->drive) : -1, letter).fail ||
         !volume)
         return std::nullopt;
     auto file = ImageFile::Open(images_[volume->drive], false);
     if (!file) return std::nullopt;
     auto fat = Fat32Volume::Open(*file, {volume->offset, volume->length});
     if (!fat) return std::nullopt;  // a file system Windows cannot read here
-    return fat->Label();
+    return VolumeInformation{fat->Label(), fat->SerialNumber(), "FAT32"};
 }
 
 std::optional<uint64_t> ImagePlatform::FreeBytes(char letter) {
@@ -232,16 +254,29 @@ uint32_t ImagePlatform::LogicalDriveMask() {
     return driveMask_;
 }
 
+// Windows keeps a stack of definitions per name: a new one hides the older
+// ones until it is removed.
 bool ImagePlatform::DefineDosDevice(char letter, const std::string& targetPath) {
     if (Intercept(PlatformCall::DefineDosDevice, -1, letter).fail || !IsLetter(letter)) return false;
-    dosDevices_[letter] = targetPath;
+    dosDevices_[letter].push_back(targetPath);
     driveMask_ |= LetterBit(letter);
     return true;
 }
 
-bool ImagePlatform::RemoveDosDevice(char letter) {
-    if (Intercept(PlatformCall::RemoveDosDevice, -1, letter).fail || !dosDevices_.erase(letter)) return false;
-    driveMask_ &= ~LetterBit(letter);
+// DDD_EXACT_MATCH_ON_REMOVE: only the definition with this target goes,
+// wherever it lies in the stack.
+bool ImagePlatform::RemoveDosDevice(char letter, const std::string& targetPath) {
+    if (Intercept(PlatformCall::RemoveDosDevice, -1, letter).fail) return false;
+    const auto device = dosDevices_.find(letter);
+    if (device == dosDevices_.end()) return false;
+    auto& stack = device->second;
+    const auto match = std::find(stack.rbegin(), stack.rend(), targetPath);
+    if (match == stack.rend()) return false;
+    stack.erase(std::next(match).base());
+    if (stack.empty()) {
+        dosDevices_.erase(device);
+        driveMask_ &= ~LetterBit(letter);
+    }
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,7 @@ enum class PlatformCall {
     RefreshLayout,
     DriveType,
     DiskExtent,
-    VolumeLabel,
+    QueryVolume,
     FreeBytes,
     SetVolumeLabel,
     LogicalDrives,
@@ -71,20 +72,29 @@ class ImagePlatform : public Platform {
     void SetLogicalDriveMask(uint32_t mask) { driveMask_ = mask; }
     const std::vector<CallRecord>& Calls() const { return calls_; }
     uint64_t CountCalls(PlatformCall call) const;
-    // The DOS device names defined now, letter to target path.
-    const std::map<char, std::string>& DosDevices() const { return dosDevices_; }
+    // The DOS device names defined now, letter to the target in force.
+    std::map<char, std::string> DosDevices() const;
+    // A drive that opens but holds no medium (an empty card reader).
+    void SetNoMedium(uint32_t drive, bool empty) {
+        if (empty)
+            noMedium_.insert(drive);
+        else
+            noMedium_.erase(drive);
+    }
+    // Another medium behind the same drive number (a card swapped in a reader).
+    void SwapMedium(uint32_t drive, ImageSource medium);
 
     std::optional<int32_t> DiskCount() override;
     std::unique_ptr<SectorDevice> OpenPhysicalDrive(uint32_t drive, Access access) override;
     std::unique_ptr<SectorDevice> OpenVolume(char letter, Access access) override;
     uint32_t DriveType(char letter) override;
     VolumeExtent FirstDiskExtent(char letter) override;
-    std::optional<std::string> VolumeLabel(char letter) override;
+    std::optional<VolumeInformation> QueryVolume(char letter) override;
     std::optional<uint64_t> FreeBytes(char letter) override;
     bool SetVolumeLabel(char letter, const std::string& label) override;
     uint32_t LogicalDriveMask() override;
     bool DefineDosDevice(char letter, const std::string& targetPath) override;
-    bool RemoveDosDevice(char letter) override;
+    bool RemoveDosDevice(char letter, const std::string& targetPath) override;
     uint32_t Version() override;
 
     // Logs a call and tells whether it fails, and whether a transfer is short.
@@ -119,7 +129,8 @@ class ImagePlatform : public Platform {
     std::optional<int32_t> diskCount_;
     uint32_t version_ = 0x23F00206;  // Windows 10 (6.2 as reported to manifested programs)
     uint32_t driveMask_ = 0b111;     // A:, B: and C: are taken
-    std::map<char, std::string> dosDevices_;
+    std::map<char, std::vector<std::string>> dosDevices_;  // each letter's definitions, newest last
+    std::set<uint32_t> noMedium_;
 };
 
 }  // namespace quorvane

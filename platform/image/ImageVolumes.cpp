@@ -17,9 +17,6 @@ Sector ReadSectorAt(ImageFile& image, uint64_t position) {
     return sector;
 }
 
-constexpr uint32_t DirEntrySize = 32;
-constexpr uint8_t AttrVolumeLabel = 0x08;
-constexpr uint8_t AttrLongName = 0x0F;
 constexpr uint8_t DeletedEntry = 0xE5;
 constexpr uint8_t KanjiLeadE5 = 0x05;  // stands for a first name byte of 0xE5
 constexpr uint32_t FatEndOfChain = 0x0FFFFFF8;
@@ -76,6 +73,7 @@ std::optional<Fat32Volume> Fat32Volume::Open(ImageFile& image, const PartitionEx
     volume.sectorsPerFat_ = LoadLe32(&boot[0x24]);
     volume.rootCluster_ = LoadLe32(&boot[0x2C]);
     volume.fsInfoSector_ = LoadLe16(&boot[0x30]);
+    volume.serialNumber_ = LoadLe32(&boot[0x43]);
     if (volume.sectorsPerCluster_ == 0 || volume.rootCluster_ < 2) return std::nullopt;
     return volume;
 }

@@ -32,6 +32,8 @@ class Fat32Volume {
 
     // The root directory's label without trailing blanks; empty when there is none.
     std::string Label();
+    // The boot sector's volume serial number, as Windows reports it.
+    uint32_t SerialNumber() const { return serialNumber_; }
     // Free clusters from FSInfo times the cluster size.
     std::optional<uint64_t> FreeBytes();
     // Rewrites the label entry, adds one in a free slot, or for an empty label
@@ -51,6 +53,7 @@ class Fat32Volume {
     uint32_t sectorsPerFat_ = 0;
     uint32_t rootCluster_ = 0;
     uint32_t fsInfoSector_ = 0;
+    uint32_t serialNumber_ = 0;
 };
 
 }  // namespace quorvane

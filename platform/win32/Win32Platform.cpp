@@ -32,7 +32,30 @@ class Win32Device : public SectorDevice {
         DWORD count = 0;
         const BOOL ok = ReadFile(handle_.Get(), buffer.data(), SectorSize, &count, nullptr);
         transferred = count;
+        if (!ok) {
+            const DWORD error = GetLastError();
+            noMedium_ = error == ERROR_NOT_READY || error == ERROR_NO_MEDIA_IN_DRIVE;
+        }
         return ok != FALSE;
+    }
+
+    bool NoMedium() const override { return noMedium_; }
+
+    // IOCTL_DISK_GET_LENGTH_INFO answers for disks and volumes; where it is
+    // not supported (Wine answers ERROR_NOT_SUPPORTED to every disk IOCTL), a
+    // seek to the end tells the size. The file pointer is put back.
+    std::optional<uint64_t> Size() override {
+        GET_LENGTH_INFORMATION length{};
+        DWORD returned = 0;
+        if (DeviceIoControl(handle_.Get(), IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length,
+                            &returned, nullptr))
+            return static_cast<uint64_t>(length.Length.QuadPart);
+        LARGE_INTEGER here{}, end{}, zero{};
+        if (!SetFilePointerEx(handle_.Get(), zero, &here, FILE_CURRENT) ||
+            !SetFilePointerEx(handle_.Get(), zero, &end, FILE_END))
+            return std::nullopt;
+        SetFilePointerEx(handle_.Get(), here, nullptr, FILE_BEGIN);
+        return static_cast<uint64_t>(end.QuadPart);
     }
 
     bool Write(ConstSectorSpan buffer, uint32_t& transferred) override {
@@ -50,6 +73,7 @@ class Win32Device : public SectorDevice {
 
  private:
     UniqueHandle handle_;
+    bool noMedium_ = false;
 };
 
 DWORD DesiredAccess(Access access) {
@@ -140,7 +164,7 @@ VolumeExtent Win32Platform::FirstDiskExtent(char letter) {
     return extent;
 }
 
-std::optional<std::string> Win32Platform::VolumeLabel(char letter) {
+std::optional<VolumeInformation> Win32Platform::QueryVolume(char letter) {
     // Both buffers hold 256 bytes and are announced as 255, so the text always
     // ends in a NUL even if the system fills the announced size.
     char label[256] = {};
@@ -151,7 +175,7 @@ std::optional<std::string> Win32Platform::VolumeLabel(char letter) {
     if (!GetVolumeInformationA(RootPath(letter).c_str(), label, 255, &serial, &maxComponentLength, &flags,
                                fileSystem, 255))
         return std::nullopt;
-    return std::string(label);
+    return VolumeInformation{label, serial, fileSystem};
 }
 
 std::optional<uint64_t> Win32Platform::FreeBytes(char letter) {
@@ -187,8 +211,9 @@ bool Win32Platform::DefineDosDevice(char letter, const std::string& targetPath) 
     return DefineDosDeviceA(DDD_RAW_TARGET_PATH, DrivePath(letter).c_str(), targetPath.c_str()) != FALSE;
 }
 
-bool Win32Platform::RemoveDosDevice(char letter) {
-    return DefineDosDeviceA(DDD_REMOVE_DEFINITION, DrivePath(letter).c_str(), nullptr) != FALSE;
+bool Win32Platform::RemoveDosDevice(char letter, const std::string& targetPath) {
+    return DefineDosDeviceA(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE | DDD_RAW_TARGET_PATH,
+                            DrivePath(letter).c_str(), targetPath.c_str()) != FALSE;
 }
 
 // GetVersion is deprecated, but only it reports the Windows 95/98/Me platform bit.

@@ -15,12 +15,12 @@ class Win32Platform : public Platform {
     std::unique_ptr<SectorDevice> OpenVolume(char letter, Access access) override;
     uint32_t DriveType(char letter) override;
     VolumeExtent FirstDiskExtent(char letter) override;
-    std::optional<std::string> VolumeLabel(char letter) override;
+    std::optional<VolumeInformation> QueryVolume(char letter) override;
     std::optional<uint64_t> FreeBytes(char letter) override;
     bool SetVolumeLabel(char letter, const std::string& label) override;
     uint32_t LogicalDriveMask() override;
     bool DefineDosDevice(char letter, const std::string& targetPath) override;
-    bool RemoveDosDevice(char letter) override;
+    bool RemoveDosDevice(char letter, const std::string& targetPath) override;
     uint32_t Version() override;
 };
 

@@ -169,12 +169,11 @@ TEST(ChangeFailure, LabelFaults) {
         FailureCause cause;
         Landed landed;
     } cases[] = {
-        // The boot sectors still follow the new label, as they do whatever
-        // the label call answered.
+        // A label Windows refused goes into no boot sector either.
         {"label call",
          FaultOn(PlatformCall::SetVolumeLabel, -1, 'D'),
          FailureCause::SetLabel,
-         {.root = false}},
+         {.root = false, .boot = false, .backup = false}},
         // Without the volume's extent the letter cannot be shown to be the row's.
         {"extent query",
          FaultOn(PlatformCall::DiskExtent, -1, 'D'),

@@ -57,15 +57,14 @@ TEST(PartitionIdWriter, RowsCompareByTextNotByByte) {
     // Another program changes slot 2 after the scan; the row was not edited,
     // so it is not written whatever the disk now holds.
     WriteBytes(image, IdByte(0, 1), {0x82});
-    // "0c" over the scanned "0C" counts as a change and writes the same byte.
+    // "0c" over the scanned "0C" counts as a change, is checked like any
+    // other, and finds the byte already there: nothing is written.
     run.Rows().SetCell(run.Row("1", "1"), ColumnId, "0c");
     const auto before = ImageBytes(image);
 
     EXPECT_EQ(run.Confirm(), ExitDone);
     ExpectImage(before, image, {});
-    const auto writes = run.CallsSinceStart(PlatformCall::Write);
-    ASSERT_EQ(writes.size(), 1u);
-    EXPECT_EQ(writes[0].position, 0u);
+    EXPECT_TRUE(run.CallsSinceStart(PlatformCall::Write).empty());
     EXPECT_EQ(run.CallsSinceStart(PlatformCall::OpenDrive).size(), 1u);
 }
 

@@ -23,6 +23,12 @@ std::vector<char> CallLetters(const ImagePlatform& platform, PlatformCall kind) 
     return letters;
 }
 
+std::vector<std::string> NamesOf(const TemporaryDriveNames& names) {
+    std::vector<std::string> result;
+    for (const TemporaryDriveName& name : names) result.push_back(name.name);
+    return result;
+}
+
 TEST(TemporaryDriveLetters, FreeLettersAreTakenInOrderSkippingUsedOnes) {
     TempDir dir;
     const std::string image =
@@ -30,7 +36,7 @@ TEST(TemporaryDriveLetters, FreeLettersAreTakenInOrderSkippingUsedOnes) {
     ProgramRun run({image});
     run.platform.SetLogicalDriveMask(Letters("ABCDF"));
     run.OpenWindow();
-    EXPECT_EQ(run.session.TemporaryNames(), (TemporaryDriveNames{"E:", "G:"}));
+    EXPECT_EQ(NamesOf(run.session.TemporaryNames()), (std::vector<std::string>{"E:", "G:"}));
     EXPECT_EQ(run.platform.DosDevices(),
               (std::map<char, std::string>{{'E', "\\Device\\Harddisk0\\Partition1"},
                                            {'G', "\\Device\\Harddisk0\\Partition2"}}));
@@ -92,7 +98,7 @@ TEST(TemporaryDriveLetters, WhenLettersRunOutTheRestGetNone) {
     ProgramRun run({disk.image});
     run.platform.SetLogicalDriveMask(Letters("ABCDEFGHIJKLMNOPQRSTUVWXY"));
     run.OpenWindow();
-    EXPECT_EQ(run.session.TemporaryNames(), (TemporaryDriveNames{"Z:"}));
+    EXPECT_EQ(NamesOf(run.session.TemporaryNames()), (std::vector<std::string>{"Z:"}));
     EXPECT_EQ(run.platform.CountCalls(PlatformCall::DefineDosDevice), 1u);
     EXPECT_EQ(run.Rows().Cell(0, ColumnLetter), "Z");
     EXPECT_EQ(run.Rows().Cell(1, ColumnLetter), "");

@@ -155,7 +155,7 @@ json ExpectedRows(const json& table, int disk) {
             row(std::stoul(logical.data["type"].get<std::string>(), nullptr, 16), logical.data["start"],
                 logical.data["size"], "逻辑", logical.data.value("bootable", false), primaries + ++logicals);
         }
-        if (!any) row(0, start, 0, "逻辑", false, primaries + ++logicals);
+        if (!any) row(0, start, 0, "逻辑", false, nullptr);  // an empty entry: no Windows number
     }
     return rows;
 }

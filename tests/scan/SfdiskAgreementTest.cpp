@@ -79,19 +79,23 @@ std::vector<ExpectedRow> ExpectedRows(const std::vector<std::string>& images) {
             return p.value("bootable", false) ? std::string("，活动") : "";
         };
         int counted = 0;
-        for (const json& p : primaries)
+        bool gpt = false;  // Windows reads a disk with a protective entry as GPT: no MBR numbers
+        for (const json& p : primaries) {
             if (type(p) != 0x05 && type(p) != 0x0F) ++counted;
+            gpt = gpt || type(p) == 0xEE;
+        }
+        const auto windows = [gpt](int& number) { return gpt ? json(nullptr) : json(++number); };
         int shown = 0, windowsPrimary = 0, windowsLogical = counted;
         for (const json& p : primaries) {
             const bool container = type(p) == 0x05 || type(p) == 0x0F;
             rows.push_back({std::to_string(d + 1), container ? "" : std::to_string(++shown), Hex2(type(p)),
                             Start(p["start"]), HalfEvenMb(p["size"]), (container ? "扩展" : "主") + active(p),
-                            container ? json(nullptr) : json(++windowsPrimary)});
+                            container ? json(nullptr) : windows(windowsPrimary)});
             if (!container) continue;
             for (const json& l : logicals)
                 rows.push_back({std::to_string(d + 1), std::to_string(++shown), Hex2(type(l)),
                                 Start(l["start"]), HalfEvenMb(l["size"]), "逻辑" + active(l),
-                                json(++windowsLogical)});
+                                windows(windowsLogical)});
         }
     }
     return rows;

@@ -100,6 +100,15 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
     return bytes;
 }
 
+std::vector<uint8_t> ReadBytes(const std::string& path, uint64_t position, size_t count) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(position));
+    std::vector<uint8_t> bytes(count);
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(count)))
+        throw std::runtime_error("cannot read " + path);
+    return bytes;
+}
+
 void WriteBytes(const std::string& path, uint64_t position, const std::vector<uint8_t>& bytes) {
     std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
     out.seekp(static_cast<std::streamoff>(position));

@@ -50,6 +50,7 @@ std::string BlkidTag(const std::string& image, uint64_t offsetBytes, const std::
 
 // Raw bytes, for hand-built tables.
 std::vector<uint8_t> ReadBytes(const std::string& path);
+std::vector<uint8_t> ReadBytes(const std::string& path, uint64_t position, size_t count);
 void WriteBytes(const std::string& path, uint64_t position, const std::vector<uint8_t>& bytes);
 // Writes one 16-byte partition-table entry into the sector at `sectorPosition`
 // (a byte position), slot 0..3, and the 0x55AA signature of that sector.

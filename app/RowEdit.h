@@ -1,0 +1,31 @@
+// What "修改" does to the selected row: the window's fields become the row's
+// cells, exactly as the command line puts texts into cells. Kept apart from
+// the window so the same edit can be tested and fuzzed without one.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "apply/ChangeFailure.h"
+#include "scan/PartitionRows.h"
+
+namespace quorvane {
+
+struct RowEdit {
+    std::string id;     // the ID field
+    std::string label;  // the label field
+    // What the row put into the label field when it was selected, as the
+    // field then held it: a label differing from it was typed by the user.
+    std::string labelShown;
+    bool labelEnabled = true;
+};
+
+// Puts the ID and, when it was typed, the label into the row's cells and
+// brings the name cell up to date. A change the apply pass would refuse is
+// refused here instead: nothing becomes pending and the cause is returned.
+std::optional<FailureCause> ModifyRow(PartitionRows& rows, int row, const RowEdit& edit);
+
+// The label field's limit for a row: by its volume's file system.
+LabelLimit RowLabelLimit(const PartitionRows& rows, int row);
+
+}  // namespace quorvane
