@@ -167,6 +167,27 @@ TEST(Fat32BootLabel, BackupIsWrittenOnlyWhenItPassesTheSameTest) {
     ExpectImage(before, image, {{p1.rootEntry, LabelField("KEEP")}, {p1.bootLabel, LabelField("KEEP")}});
 }
 
+// The backup field is trusted only inside the reserved sectors: pointing at
+// a data sector (even one holding a copy of the boot sector), it names no
+// backup, and the sector it names is left alone.
+TEST(Fat32BootLabel, BackupFieldPointingIntoTheDataIsIgnored) {
+    TempDir dir;
+    const StandardDisk disk(dir, "disk.img");
+    const std::string& image = disk.image;
+    const uint64_t boot = Sector(SD::P1);
+    ASSERT_LT(Le(ImageBytes(image), boot + 0x0E, 2), 40u);  // reserved sectors
+    WriteBytes(image, boot + 0x32, {40, 0});
+    WriteBytes(image, boot + Sector(40), ReadBytes(image, boot, 512));
+    ProgramRun run({image});
+    run.OpenWindow();
+    const auto before = ImageBytes(image);
+    const Fat32Places p1(before, SD::P1);
+    run.Rows().SetCell(0, ColumnLabel, "KEEP");
+
+    EXPECT_EQ(run.Confirm(), ExitDone);
+    ExpectImage(before, image, {{p1.rootEntry, LabelField("KEEP")}, {p1.bootLabel, LabelField("KEEP")}});
+}
+
 // "濉" is E5 A1 in code page 936; 0xE5 first in a directory entry marks it
 // deleted, so the root directory holds 0x05 there, the boot sector 0xE5.
 TEST(Fat32BootLabel, LeadByteE5StaysALabelInTheRootDirectory) {

@@ -120,6 +120,20 @@ TEST(TemporaryDriveLetters, FailedDefinitionIsNotRecorded) {
     EXPECT_EQ(run.platform.CountCalls(PlatformCall::RemoveDosDevice), 0u);
 }
 
+// Another program put its own definition over ours while we ran: the close
+// takes away ours only, and what the other program defined stays in force.
+TEST(TemporaryDriveLetters, CloseRemovesExactlyOurDefinition) {
+    TempDir dir;
+    const std::string image = MakeImage(dir, "disk.img", 4 << 20, "start=64, size=1024, type=7");
+    ProgramRun run({image});
+    run.OpenWindow();
+    ASSERT_EQ(NamesOf(run.session.TemporaryNames()), (std::vector<std::string>{"D:"}));
+    ASSERT_TRUE(run.platform.DefineDosDevice('D', "\\Device\\CdRom0"));
+    run.shell.RequestClose();
+    run.HandleCloses();
+    EXPECT_EQ(run.platform.DosDevices(), (std::map<char, std::string>{{'D', "\\Device\\CdRom0"}}));
+}
+
 TEST(TemporaryDriveLetters, CloseRemovesEveryNameInOrderOnce) {
     TempDir dir;
     const StandardDisk disk(dir, "disk.img");

@@ -135,5 +135,27 @@ TEST_F(ScanFaults, EveryFailingCallStillEndsWithoutAWrite) {
     }
 }
 
+// The registry's count decides how many drives are looked for, not which
+// numbers: a gap does not hide the disk after it, and a damaged count gives
+// up 16 numbers after the last drive that opened.
+TEST(ScanDriveNumbers, GapsAndDamagedCounts) {
+    const auto disk = MemoryDisk(MiB);
+    PutEntry(*disk, 0, 0, 0, 0x07, 64, 1024);
+    ImagePlatform gap(std::vector<ImageSource>{InMemory(disk), InMemory(disk)});
+    gap.SetDiskCount(2);
+    gap.AddFault(FailOn(PlatformCall::OpenDrive, 0));
+    PartitionRows rows;
+    ScanDisks(gap, rows);
+    ASSERT_EQ(rows.Count(), 1);
+    EXPECT_EQ(rows.Cell(0, ColumnDisk), "2");
+
+    ImagePlatform damaged(std::vector<ImageSource>{InMemory(disk)});
+    damaged.SetDiskCount(0x7FFFFFFF);
+    const ScanReport report = ScanDisks(damaged, rows);
+    EXPECT_EQ(rows.Count(), 1);
+    EXPECT_EQ(damaged.CountCalls(PlatformCall::OpenDrive), 1u + 16 + 1);  // the label read opens drive 0 again
+    EXPECT_TRUE(report.drivesMissing);
+}
+
 }  // namespace
 }  // namespace quorvane::test

@@ -109,6 +109,21 @@ TEST(ScanHostile, LoopingChainsGiveEachEbrOnceAndEnd) {
     EXPECT_EQ(Reads(scan), 3u + 5 + 5);
 }
 
+// Windows follows a link only when its entry carries an extended type; an
+// entry of type 00 that still holds a start is no link, and what it points at
+// (here the middle of the first logical partition's data) is no EBR.
+TEST(ScanHostile, LinkEntryWithoutAnExtendedTypeEndsTheChain) {
+    const auto disk = MemoryDisk(64 * MiB);
+    PutEntry(*disk, 0, 0, 0, 0x0F, 2048, 16384);
+    PutEntry(*disk, 2048 * 512, 0, 0, 0x07, 64, 8192);
+    PutEntry(*disk, 2048 * 512, 1, 0, 0x00, 4096, 4096);
+    PutEntry(*disk, 6144 * 512, 0, 0, 0x0B, 1, 100);  // looks like an EBR, inside partition 1's data
+
+    Scan scan({InMemory(disk)});
+    EXPECT_EQ(RowLines(scan.rows), (std::vector<std::string>{"1||0F|扩展 LBA|扩展|8", "1|1|07|NTFS|逻辑|4"}));
+    EXPECT_TRUE(scan.report.Complete());
+}
+
 TEST(ScanHostile, LinkPastTheEndOfTheDiskGivesOneEmptyRowAndEnds) {
     const auto disk = MemoryDisk(8 * MiB);
     PutEntry(*disk, 0, 0, 0, 0x0F, 2048, 8192);

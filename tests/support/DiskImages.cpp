@@ -64,13 +64,23 @@ std::string MakeBlankImage(const TempDir& dir, const std::string& name, uint64_t
     return path;
 }
 
-std::string MakeImage(const TempDir& dir, const std::string& name, uint64_t bytes,
-                      const std::string& script) {
+namespace {
+std::string MakeLabelledImage(const TempDir& dir, const std::string& name, uint64_t bytes, const std::string& label,
+                              const std::string& script) {
     const std::string path = MakeBlankImage(dir, name, bytes);
     const std::string input = dir.File(name + ".sfdisk");
-    std::ofstream(input) << "label: dos\nunit: sectors\n" << script << "\n";
+    std::ofstream(input) << "label: " << label << "\nunit: sectors\n" << script << "\n";
     MustRun("sfdisk --no-reread --no-tell-kernel -q " + Quote(path) + " < " + Quote(input));
     return path;
+}
+}  // namespace
+
+std::string MakeImage(const TempDir& dir, const std::string& name, uint64_t bytes, const std::string& script) {
+    return MakeLabelledImage(dir, name, bytes, "dos", script);
+}
+
+std::string MakeGptImage(const TempDir& dir, const std::string& name, uint64_t bytes, const std::string& script) {
+    return MakeLabelledImage(dir, name, bytes, "gpt", script);
 }
 
 void MakeFat32(const std::string& image, uint64_t startSector, uint64_t sectors, const std::string& label) {

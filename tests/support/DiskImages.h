@@ -38,6 +38,8 @@ std::string Quote(const std::string& text);
 // A sparse file of `bytes` bytes, partitioned by `sfdisk` with `script`
 // (sfdisk's input format; "label: dos" is added).
 std::string MakeImage(const TempDir& dir, const std::string& name, uint64_t bytes, const std::string& script);
+// The same with a GPT (sfdisk "label: gpt"; types are GUIDs or sfdisk's aliases).
+std::string MakeGptImage(const TempDir& dir, const std::string& name, uint64_t bytes, const std::string& script);
 // An empty (all-zero) sparse file.
 std::string MakeBlankImage(const TempDir& dir, const std::string& name, uint64_t bytes);
 // A FAT32 file system of `sectors` sectors at `startSector` (mkfs.fat -F 32 --offset).

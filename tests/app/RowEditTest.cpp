@@ -1,0 +1,71 @@
+// "修改" without a window: the fields become cells only as far as the user
+// changed them, and a change the apply pass would refuse is refused at once.
+#include <gtest/gtest.h>
+
+#include "app/RowEdit.h"
+#include "scan/PartitionRows.h"
+
+namespace quorvane {
+namespace {
+
+// Rows as a scan leaves them: NTFS "System Reserved", a FAT32 volume whose
+// label is not valid code page 936, a container holding logical partitions
+// and its logical partition.
+PartitionRows ScannedRows() {
+    PartitionRows rows;
+    const auto add = [&rows](const char* id, const char* label, const char* fileSystem) {
+        const int row = rows.AppendRow();
+        rows.SetCell(row, ColumnId, id);
+        rows.SetCell(row, ColumnLabel, label);
+        auto& side = rows.MutableSide(row);
+        side.scannedId = id;
+        side.scannedLabel = label;
+        side.fileSystem = fileSystem;
+        return row;
+    };
+    add("07", "System Reserved", "NTFS");
+    add("0C", "\xFF\x41", "FAT32");
+    rows.MutableSide(add("0F", "", "")).holdsLogicals = true;
+    add("07", "", "");
+    return rows;
+}
+
+TEST(RowEdit, ChangingOnlyTheIdLeavesTheLabelAlone) {
+    PartitionRows rows = ScannedRows();
+    // The field holds what it could of the row's label; the user typed only an ID.
+    EXPECT_FALSE(ModifyRow(rows, 0, {"17", "System Rese", "System Rese", true}));
+    EXPECT_FALSE(ModifyRow(rows, 1, {"1C", "?A", "?A", true}));
+    EXPECT_TRUE(rows.HasPendingIdChange(0));
+    EXPECT_FALSE(rows.HasPendingLabelChange(0));
+    EXPECT_FALSE(rows.HasPendingLabelChange(1));
+    // A typed label is taken.
+    EXPECT_FALSE(ModifyRow(rows, 0, {"17", "BOOT", "System Rese", true}));
+    EXPECT_EQ(rows.Cell(0, ColumnLabel), "BOOT");
+}
+
+TEST(RowEdit, RefusedChangeLeavesNothingPending) {
+    PartitionRows rows = ScannedRows();
+    EXPECT_EQ(ModifyRow(rows, 2, {"07", "", "", false}), FailureCause::ContainerInUse);
+    EXPECT_EQ(ModifyRow(rows, 3, {"05", "NEW", "", true}), FailureCause::SecondContainer);
+    EXPECT_EQ(ModifyRow(rows, 0, {"ee", "", "System Rese", true}), FailureCause::ToProtective);
+    EXPECT_EQ(ModifyRow(rows, 0, {"", "", "System Rese", true}), FailureCause::BadId);
+    for (int row = 0; row < rows.Count(); ++row) {
+        EXPECT_FALSE(rows.HasPendingIdChange(row)) << row;
+        EXPECT_FALSE(rows.HasPendingLabelChange(row)) << row;
+    }
+    EXPECT_FALSE(ModifyRow(rows, 2, {"05", "", "", false}));  // 0F to 05 stays allowed
+}
+
+TEST(RowEdit, LabelLimitFollowsTheFileSystem) {
+    PartitionRows rows = ScannedRows();
+    const std::string chinese = "\xCA\xFD\xBE\xDD";  // two characters, four bytes
+    std::string ntfs;
+    for (int i = 0; i < 20; ++i) ntfs += chinese;
+    EXPECT_EQ(CutLabel(ntfs, RowLabelLimit(rows, 0)).size(), 64u);  // NTFS: 32 characters
+    EXPECT_EQ(CutLabel(ntfs, RowLabelLimit(rows, 1)), ntfs.substr(0, 10));  // FAT: 11 bytes, whole characters
+    EXPECT_EQ(CutLabel(ntfs, LabelLimitOf("exFAT")).size(), 22u);  // exFAT: 11 characters
+    EXPECT_EQ(CutLabel(ntfs, RowLabelLimit(rows, 3)).size(), 10u);  // unknown: as FAT
+}
+
+}  // namespace
+}  // namespace quorvane
