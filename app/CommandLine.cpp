@@ -22,9 +22,9 @@ int FindRow(const PartitionRows& rows, const std::string& disk, const std::strin
     return -1;
 }
 
-constexpr CommandOutcome Invalid{CommandVerdict::Invalid, false};
-constexpr CommandOutcome Apply{CommandVerdict::Valid, true};
-constexpr CommandOutcome ApplyToEveryMatch{CommandVerdict::Valid, true, true};
+const CommandOutcome Invalid{CommandVerdict::Invalid, false, false, {}};
+const CommandOutcome Apply{CommandVerdict::Valid, true, false, {}};
+const CommandOutcome ApplyToEveryMatch{CommandVerdict::Valid, true, true, {}};
 
 }  // namespace
 
@@ -71,12 +71,13 @@ bool IsHelpSwitch(const std::vector<std::string>& parameters) {
 }
 
 CommandOutcome ProcessCommandLine(const std::vector<std::string>& parameters, PartitionRows& rows) {
-    if (parameters.empty()) return {CommandVerdict::WindowMode, false};
+    if (parameters.empty()) return {CommandVerdict::WindowMode, false, false, {}};
     // The help box was shown at start; any other single parameter asks nothing.
     if (parameters.size() == 1)
-        return IsHelpSwitch(parameters) ? CommandOutcome{CommandVerdict::Valid, false} : Invalid;
+        return IsHelpSwitch(parameters) ? CommandOutcome{CommandVerdict::Valid, false, false, {}} : Invalid;
 
     const std::string option = UpperCaseAscii(parameters[0]);
+    if (parameters.size() == 2 && option == "/U") return {CommandVerdict::Valid, false, false, parameters[1]};
     if (parameters.size() == 3 && option == "/F") {
         const std::string from = UpperCaseAscii(parameters[1]);
         const std::string to = UpperCaseAscii(parameters[2]);

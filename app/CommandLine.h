@@ -36,6 +36,8 @@ struct CommandOutcome {
     // /F and /S change every row with an ID, so they rely on every partition
     // having been read.
     bool changesEveryMatch = false;
+    // /U: the undo file to restore.
+    std::string restoreFile;
 };
 
 // `parameters` excludes the program itself.

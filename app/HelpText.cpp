@@ -11,7 +11,8 @@ std::string BuildHelpText() {
     text += std::string(HelpModifySwitch) + "\t" + HelpModifyText + "\r";
     text += std::string(HelpFindSwitch) + "\t\t" + HelpFindText + "\r";
     text += std::string(HelpLabelSwitch) + "\t" + HelpLabelText + "\r";
-    text += std::string(HelpSetSwitch) + "\t\t" + HelpSetText;
+    text += std::string(HelpSetSwitch) + "\t\t" + HelpSetText + "\r";
+    text += std::string(HelpUndoSwitch) + "\t\t" + HelpUndoText;
     return text;
 }
 

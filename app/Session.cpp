@@ -4,6 +4,7 @@
 #include "app/HelpText.h"
 #include "apply/ApplyPendingChanges.h"
 #include "scan/ScanDisks.h"
+#include "undo/UndoRestore.h"
 
 namespace quorvane {
 
@@ -41,7 +42,9 @@ void Session::Start(const std::vector<std::string>& parameters) {
     const CommandOutcome outcome = ProcessCommandLine(parameters, rows_);
     if (outcome.verdict == CommandVerdict::WindowMode) return;
     if (outcome.verdict == CommandVerdict::Invalid) exitCode_ = ExitInvalidCommand;
-    if (outcome.runApplyPass)
+    if (!outcome.restoreFile.empty())
+        RestoreAndClose(outcome.restoreFile);
+    else if (outcome.runApplyPass)
         ApplyAndClose();
     else
         shell_.RequestClose();
@@ -52,10 +55,22 @@ void Session::Start(const std::vector<std::string>& parameters) {
 void Session::ApplyAndClose() {
     {
         WaitCursor wait(shell_);
-        ChangeFailures failures = ApplyPendingChanges(platform_, rows_);
-        failures_.insert(failures_.end(), failures.begin(), failures.end());
+        ApplyOutcome outcome = ApplyPendingChanges(platform_, rows_);
+        failures_.insert(failures_.end(), outcome.failures.begin(), outcome.failures.end());
+        if (outcome.undoFile) undoFile_ = *outcome.undoFile;
     }
     if (!failures_.empty()) exitCode_ = ExitNotApplied;
+    shell_.RequestClose();
+}
+
+void Session::RestoreAndClose(const std::string& undoFile) {
+    {
+        WaitCursor wait(shell_);
+        RestoreOutcome outcome = RestoreUndoFile(platform_, undoFile, lastScan_.drives);
+        restoreProblems_ = std::move(outcome.problems);
+        if (outcome.undoFile) undoFile_ = *outcome.undoFile;
+    }
+    if (!restoreProblems_.empty()) exitCode_ = ExitNotApplied;
     shell_.RequestClose();
 }
 

@@ -49,6 +49,8 @@ class Session {
     // The "确定" button and the command line: applies every pending change and
     // requests the close.
     void ApplyAndClose();
+    // /U: restores an undo file and requests the close.
+    void RestoreAndClose(const std::string& undoFile);
 
     // The close handler of the main window: removes the temporary drive names
     // in the order of definition, the first time only.
@@ -56,6 +58,10 @@ class Session {
 
     int ExitCode() const { return exitCode_; }
     const ChangeFailures& Failures() const { return failures_; }
+    // What /U could not restore, one line each (code page 936).
+    const std::vector<std::string>& RestoreProblems() const { return restoreProblems_; }
+    // The undo file of the last run that wrote; empty when none did.
+    const std::string& UndoFile() const { return undoFile_; }
     const TemporaryDriveNames& TemporaryNames() const { return temporaryNames_; }
     // What the scan the rows come from could not read.
     const ScanReport& LastScan() const { return lastScan_; }
@@ -67,6 +73,8 @@ class Session {
     std::string helpText_;
     TemporaryDriveNames temporaryNames_;
     ChangeFailures failures_;
+    std::vector<std::string> restoreProblems_;
+    std::string undoFile_;
     ScanReport lastScan_;
     bool closed_ = false;
     int exitCode_ = ExitDone;

@@ -7,6 +7,7 @@
 #include "apply/PartitionIdWriter.h"
 #include "scan/DiskFormat.h"
 #include "text/Gbk.h"
+#include "undo/UndoFile.h"
 
 namespace quorvane {
 
@@ -31,12 +32,31 @@ std::optional<FailureCause> CheckVolumeOfRow(Platform& platform, const Partition
     return std::nullopt;
 }
 
+struct PlannedLabel {
+    int row = 0;
+    char letter = 0;
+    std::string label;
+    std::vector<PlannedSector> bootSectors;  // the copies kept in step, if FAT32
+};
+
+UndoRecord RecordOf(const PlannedSector& sector) {
+    UndoRecord record;
+    record.kind = sector.kind;
+    record.disk = UndoDiskOf(sector.disk);
+    record.volumeSerial = sector.volumeSerial;
+    record.volumeStart = sector.volumeStart;
+    record.position = sector.position;
+    record.before.assign(sector.before.begin(), sector.before.end());
+    record.after.assign(sector.after.begin(), sector.after.end());
+    return record;
+}
+
 }  // namespace
 
-ChangeFailures ApplyPendingChanges(Platform& platform, PartitionRows& rows) {
-    ChangeFailures failures;
-    // The rows whose label Windows accepted, with the label as Windows reports it.
-    std::vector<std::pair<int, std::string>> relabelled;
+ApplyOutcome ApplyPendingChanges(Platform& platform, PartitionRows& rows) {
+    ApplyOutcome outcome;
+    ChangeFailures& failures = outcome.failures;
+    std::vector<PlannedLabel> labels;
     for (int row = 0; row < rows.Count(); ++row) {
         if (!rows.HasPendingLabelChange(row)) continue;
         const char letter = RowLetter(rows, row);
@@ -48,27 +68,57 @@ ChangeFailures ApplyPendingChanges(Platform& platform, PartitionRows& rows) {
             failures.push_back({row, *cause});
             continue;
         }
-        if (!platform.SetVolumeLabel(letter, rows.Cell(row, ColumnLabel))) {
-            failures.push_back({row, FailureCause::SetLabel});
-            continue;
-        }
-        // The FAT driver stores the label its own way (upper-cased): the
-        // boot-sector copy holds what Windows now reports.
-        const auto volume = platform.QueryVolume(letter);
-        if (IsFat32Id(UpperCaseAscii(rows.Cell(row, ColumnId))) && !volume)
-            failures.push_back({row, FailureCause::OpenVolume});
-        else if (volume)
-            relabelled.emplace_back(row, volume->label);
+        PlannedLabel planned{row, letter, rows.Cell(row, ColumnLabel), {}};
+        if (IsFat32Id(UpperCaseAscii(rows.Cell(row, ColumnId))))
+            planned.bootSectors = PlanFat32BootLabel(platform, rows, row, planned.label, failures);
+        labels.push_back(std::move(planned));
+    }
+    const std::vector<PlannedSector> tables = PlanPartitionIds(platform, rows, failures);
+    if (labels.empty() && tables.empty()) return outcome;
+
+    // Everything the run may write, before its first write.
+    std::vector<UndoRecord> records;
+    for (const PlannedLabel& planned : labels) {
+        const RowSideEntries& side = rows.Side(planned.row);
+        UndoRecord record;
+        record.kind = UndoKind::Label;
+        record.disk = UndoDiskOf(side.disk);
+        record.volumeSerial = side.volumeSerial.value_or(0);
+        record.volumeStart = side.partitionStart;
+        record.before.assign(side.scannedLabel.begin(), side.scannedLabel.end());
+        record.after.assign(planned.label.begin(), planned.label.end());
+        records.push_back(std::move(record));
+        for (const PlannedSector& sector : planned.bootSectors) records.push_back(RecordOf(sector));
+    }
+    for (const PlannedSector& sector : tables) records.push_back(RecordOf(sector));
+    outcome.undoFile = platform.SaveUndoFile(EncodeUndoFile(records));
+    if (!outcome.undoFile) {
+        for (const PlannedLabel& planned : labels) failures.push_back({planned.row, FailureCause::UndoNotSaved});
+        for (const PlannedSector& sector : tables)
+            for (const int row : sector.rows) failures.push_back({row, FailureCause::UndoNotSaved});
+        return outcome;
     }
 
+    for (const PlannedLabel& planned : labels) {
+        if (!platform.SetVolumeLabel(planned.letter, planned.label)) {
+            failures.push_back({planned.row, FailureCause::SetLabel});
+            continue;
+        }
+        if (planned.bootSectors.empty()) continue;
+        // The boot-sector copies hold the label as Windows now reports it;
+        // they were planned with the label the FAT driver stores.
+        const auto volume = platform.QueryVolume(planned.letter);
+        if (!volume || Fat32LabelField(volume->label) != Fat32LabelField(planned.label)) {
+            failures.push_back({planned.row, FailureCause::BootLabelSkipped});
+            continue;
+        }
+        WritePlannedBootSectors(platform, planned.bootSectors, failures);
+    }
     // The boot sectors go before the partition tables: an ID changed to or
     // from an empty or extended entry renumbers the partitions, and with them
     // what the temporary names point at.
-    for (const auto& [row, label] : relabelled)
-        if (IsFat32Id(UpperCaseAscii(rows.Cell(row, ColumnId)))) WriteFat32BootLabel(platform, rows, row, label, failures);
-
-    WritePartitionIds(platform, rows, failures);
-    return failures;
+    WritePlannedTableSectors(platform, tables, failures);
+    return outcome;
 }
 
 }  // namespace quorvane

@@ -1,16 +1,28 @@
 // The one pass that turns the edited cells into changes on the disks.
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "apply/ChangeFailure.h"
 #include "platform/Platform.h"
 #include "scan/PartitionRows.h"
 
 namespace quorvane {
 
-// Sets every changed label through Windows, then writes the boot-sector label
-// of every relabelled FAT32 row, then every changed ID byte. A label goes
-// only to a volume that is still the row's partition. Returns what did not
-// reach the disk; the caller then closes the main window.
-ChangeFailures ApplyPendingChanges(Platform& platform, PartitionRows& rows);
+struct ApplyOutcome {
+    ChangeFailures failures;
+    // The undo file saved before the first write; none when nothing was to
+    // be written.
+    std::optional<std::string> undoFile;
+};
+
+// First plans every change, reading only: each changed label (to a volume
+// that is still the row's), the boot-sector copies of relabelled FAT32 rows,
+// and the table sectors of changed IDs. Then saves the undo file; if that
+// fails, nothing is written. Then sets the labels through Windows, writes the
+// boot sectors of the labels Windows accepted, and the table sectors, each
+// only if it still holds what was read. The caller then closes the window.
+ApplyOutcome ApplyPendingChanges(Platform& platform, PartitionRows& rows);
 
 }  // namespace quorvane

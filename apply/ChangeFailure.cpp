@@ -21,6 +21,8 @@ const char* CauseText(FailureCause cause) {
         case FailureCause::Replaced: return texts::FailReplaced;
         case FailureCause::NoSignature: return texts::FailNoSignature;
         case FailureCause::VolumeReplaced: return texts::FailVolumeReplaced;
+        case FailureCause::UndoNotSaved: return texts::FailUndoNotSaved;
+        case FailureCause::BootLabelSkipped: return texts::FailBootLabelSkipped;
         case FailureCause::GptDisk: return texts::RefuseGptDisk;
         case FailureCause::ToProtective: return texts::RefuseToProtective;
         case FailureCause::Dynamic: return texts::RefuseDynamic;

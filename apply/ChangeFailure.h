@@ -22,6 +22,8 @@ enum class FailureCause {
     Replaced,        // the drive no longer holds the disk the scan saw
     NoSignature,     // the table sector lacks 55 AA: never written
     VolumeReplaced,  // the volume under the letter is not the one the scan saw
+    UndoNotSaved,      // the undo file could not be written: nothing was
+    BootLabelSkipped,  // Windows reports another label than the one planned for the boot sector
     // Refused changes of an ID.
     GptDisk,          // an entry of a disk Windows reads as GPT
     ToProtective,     // to EE

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 
-#include "apply/SectorPatch.h"
 #include "scan/DiskFormat.h"
 #include "text/Gbk.h"
 
@@ -14,72 +13,103 @@ namespace {
 // The BIOS parameter block up to the label: a backup copy must repeat it.
 constexpr uint32_t BpbFirst = BpbBytesPerSector;
 constexpr uint32_t BpbEnd = Fat32LabelOffset;
-using BpbBytes = std::array<uint8_t, BpbEnd - BpbFirst>;
 
-BpbBytes ReadBpb(const Sector& sector) {
-    BpbBytes bytes{};
-    std::copy(sector.begin() + BpbFirst, sector.begin() + BpbEnd, bytes.begin());
-    return bytes;
+bool SameBpb(const Sector& a, const Sector& b) {
+    return std::equal(a.begin() + BpbFirst, a.begin() + BpbEnd, b.begin() + BpbFirst);
+}
+
+FailureCause CauseOf(PatchResult result) {
+    switch (result) {
+        case PatchResult::SeekFailed: return FailureCause::Seek;
+        case PatchResult::ReadFailed: return FailureCause::Read;
+        case PatchResult::Changed: return FailureCause::Stale;
+        case PatchResult::WriteFailed:
+        case PatchResult::Done: break;
+    }
+    return FailureCause::Write;
 }
 
 }  // namespace
 
-void WriteFat32BootLabel(Platform& platform, const PartitionRows& rows, int row, std::string_view label,
-                         ChangeFailures& failures) {
+std::string Fat32LabelField(std::string_view label) {
+    std::string field = UpperCaseAscii(CutToBytes(label, Fat32LabelLength));
+    field.resize(Fat32LabelLength, ' ');
+    return field;
+}
+
+std::vector<PlannedSector> PlanFat32BootLabel(Platform& platform, const PartitionRows& rows, int row,
+                                              std::string_view label, ChangeFailures& failures) {
     const char letter = RowLetter(rows, row);
     if (letter == 0) {
         failures.push_back({row, FailureCause::NoLetter});
-        return;
+        return {};
     }
     const RowSideEntries& side = rows.Side(row);
-    std::string field(CutToBytes(label, Fat32LabelLength));
-    field.resize(Fat32LabelLength, ' ');
-    const auto putLabel = [&field](Sector& sector) {
-        std::copy(field.begin(), field.end(), sector.begin() + Fat32LabelOffset);
-    };
+    const auto volume = platform.OpenVolume(letter, Access::Read);
+    if (!volume) {
+        failures.push_back({row, FailureCause::OpenVolume});
+        return {};
+    }
+    const std::string field = Fat32LabelField(label);
+    PlannedSector boot;
+    boot.kind = UndoKind::BootSector;
+    boot.drive = side.drive;
+    boot.disk = side.disk;
+    boot.letter = letter;
+    boot.volumeSerial = side.volumeSerial.value_or(0);
+    boot.volumeStart = side.partitionStart;
+    boot.rows = {row};
+    const PatchResult read = ReadWholeSector(*volume, 0, boot.before);
+    if (read != PatchResult::Done) {
+        failures.push_back({row, CauseOf(read)});
+        return {};
+    }
+    if (!PassesFat32Test(boot.before)) return {};  // not FAT32: no label field to keep in step
+    if (LoadLe32(boot.before.data() + Fat32SerialOffset) != boot.volumeSerial) {
+        failures.push_back({row, FailureCause::VolumeReplaced});
+        return {};
+    }
+    boot.after = boot.before;
+    std::copy(field.begin(), field.end(), boot.after.begin() + Fat32LabelOffset);
+    std::vector<PlannedSector> plan{boot};
 
-    const auto volume = platform.OpenVolume(letter, Access::ReadWrite);
+    // FAT32 keeps a copy of the boot sector in its reserved sectors (usually
+    // sector 6); 0 and 0xFFFF mean there is none. A field pointing anywhere
+    // else, or at FSInfo, or at a sector that is no copy, names no backup.
+    const uint32_t backupSector = LoadLe16(boot.before.data() + Fat32BackupBootSectorOffset);
+    const uint32_t reserved = LoadLe16(boot.before.data() + BpbReservedSectors);
+    const uint32_t fsInfo = LoadLe16(boot.before.data() + Fat32FsInfoSectorOffset);
+    const uint32_t bytesPerSector = LoadLe16(boot.before.data() + BpbBytesPerSector);
+    if (backupSector == 0 || backupSector >= reserved || backupSector == fsInfo) return plan;
+    PlannedSector backup = boot;
+    backup.position = uint64_t{backupSector} * bytesPerSector;
+    if (ReadWholeSector(*volume, backup.position, backup.before) != PatchResult::Done) {
+        failures.push_back({row, FailureCause::BackupBoot});
+        return plan;
+    }
+    if (!PassesFat32Test(backup.before) || !SameBpb(backup.before, boot.before)) return plan;
+    backup.after = backup.before;
+    std::copy(field.begin(), field.end(), backup.after.begin() + Fat32LabelOffset);
+    plan.push_back(backup);
+    return plan;
+}
+
+void WritePlannedBootSectors(Platform& platform, const std::vector<PlannedSector>& sectors,
+                             ChangeFailures& failures) {
+    if (sectors.empty()) return;
+    const int row = sectors.front().rows.front();
+    const auto volume = platform.OpenVolume(sectors.front().letter, Access::ReadWrite);
     if (!volume) {
         failures.push_back({row, FailureCause::OpenVolume});
         return;
     }
-    BpbBytes bpb{};
-    bool replaced = false;
-    const PatchResult boot = PatchSector(*volume, 0, [&](Sector& sector) {
-        if (!PassesFat32Test(sector)) return false;  // not FAT32: no label field to keep in step
-        if (side.volumeSerial && LoadLe32(sector.data() + Fat32SerialOffset) != *side.volumeSerial) {
-            replaced = true;
-            return false;
-        }
-        bpb = ReadBpb(sector);
-        putLabel(sector);
-        return true;
-    });
-    switch (boot) {
-        case PatchResult::Written: break;
-        case PatchResult::Declined:
-            if (replaced) failures.push_back({row, FailureCause::VolumeReplaced});
-            return;
-        case PatchResult::SeekFailed: failures.push_back({row, FailureCause::Seek}); return;
-        case PatchResult::ReadFailed: failures.push_back({row, FailureCause::Read}); return;
-        case PatchResult::WriteFailed: failures.push_back({row, FailureCause::Write}); return;
+    for (size_t i = 0; i < sectors.size(); ++i) {
+        const PatchResult result = WriteIfUnchanged(*volume, sectors[i].position, sectors[i].before, sectors[i].after);
+        if (result == PatchResult::Done) continue;
+        // The backup goes only with the boot sector.
+        failures.push_back({row, i == 0 ? CauseOf(result) : FailureCause::BackupBoot});
+        if (i == 0) return;
     }
-    // FAT32 keeps a copy of the boot sector in its reserved sectors (usually
-    // sector 6); 0 and 0xFFFF mean there is none. A field pointing anywhere
-    // else, or at FSInfo, or at a sector that is no copy, is no backup.
-    const uint32_t backupSector = LoadLe16(bpb.data() + (Fat32BackupBootSectorOffset - BpbFirst));
-    const uint32_t reserved = LoadLe16(bpb.data() + (BpbReservedSectors - BpbFirst));
-    const uint32_t fsInfo = LoadLe16(bpb.data() + (Fat32FsInfoSectorOffset - BpbFirst));
-    const uint32_t bytesPerSector = LoadLe16(bpb.data());
-    if (backupSector == 0 || backupSector >= reserved || backupSector == fsInfo) return;
-    const PatchResult backup =
-        PatchSector(*volume, uint64_t{backupSector} * bytesPerSector, [&](Sector& sector) {
-            if (!PassesFat32Test(sector) || ReadBpb(sector) != bpb) return false;
-            putLabel(sector);
-            return true;
-        });
-    if (backup != PatchResult::Written && backup != PatchResult::Declined)
-        failures.push_back({row, FailureCause::BackupBoot});
 }
 
 }  // namespace quorvane

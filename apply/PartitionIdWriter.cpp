@@ -17,19 +17,21 @@ std::optional<int> HexDigit(char c) {
     return std::nullopt;
 }
 
-// Whether the drive still holds the disk the scan saw: its size and the
-// disk signature of its MBR.
-std::optional<FailureCause> CheckDiskIdentity(SectorDevice& device, const DiskIdentity& scanned) {
-    if (device.Size() != scanned.size) return FailureCause::Replaced;
-    Sector mbr{};
-    uint32_t transferred = 0;
-    if (!device.Seek(0)) return FailureCause::Seek;
-    if (!device.Read(mbr, transferred) || transferred != SectorSize) return FailureCause::Read;
-    if (LoadLe32(mbr.data() + DiskSignatureOffset) != scanned.signature) return FailureCause::Replaced;
-    return std::nullopt;
+FailureCause CauseOf(PatchResult result) {
+    switch (result) {
+        case PatchResult::SeekFailed: return FailureCause::Seek;
+        case PatchResult::ReadFailed: return FailureCause::Read;
+        case PatchResult::Changed: return FailureCause::Stale;
+        case PatchResult::WriteFailed:
+        case PatchResult::Done: break;
+    }
+    return FailureCause::Write;
 }
 
-void WriteIdByte(Platform& platform, const PartitionRows& rows, int row, ChangeFailures& failures) {
+// Adds the row's change to the plan of its sector, reading the sector when
+// no other row of the plan has.
+void PlanIdByte(Platform& platform, const PartitionRows& rows, int row, std::vector<PlannedSector>& plan,
+                ChangeFailures& failures) {
     const RowSideEntries& side = rows.Side(row);
     const auto newId = ParseIdText(rows.Cell(row, ColumnId));
     if (!newId) {
@@ -44,45 +46,47 @@ void WriteIdByte(Platform& platform, const PartitionRows& rows, int row, ChangeF
         failures.push_back({row, FailureCause::NoSignature});
         return;
     }
-    const auto device = platform.OpenPhysicalDrive(side.drive, Access::ReadWrite);
-    if (!device) {
-        failures.push_back({row, FailureCause::OpenDrive});
-        return;
-    }
-    if (const auto cause = CheckDiskIdentity(*device, side.disk)) {
-        failures.push_back({row, *cause});
-        return;
+    PlannedSector* sector = nullptr;
+    for (PlannedSector& planned : plan)
+        if (planned.drive == side.drive && planned.position == side.entrySectorPosition) sector = &planned;
+    if (!sector) {
+        const auto device = platform.OpenPhysicalDrive(side.drive, Access::Read);
+        if (!device) {
+            failures.push_back({row, FailureCause::OpenDrive});
+            return;
+        }
+        if (const auto cause = CheckDiskIdentity(*device, side.disk)) {
+            failures.push_back({row, *cause});
+            return;
+        }
+        PlannedSector read;
+        read.drive = side.drive;
+        read.disk = side.disk;
+        read.position = side.entrySectorPosition;
+        const PatchResult result = ReadWholeSector(*device, read.position, read.before);
+        if (result != PatchResult::Done) {
+            failures.push_back({row, CauseOf(result)});
+            return;
+        }
+        if (!HasBootSignature(read.before)) {
+            failures.push_back({row, FailureCause::Replaced});
+            return;
+        }
+        read.after = read.before;
+        plan.push_back(std::move(read));
+        sector = &plan.back();
     }
     const uint32_t entryOffset = side.idByteOffset - EntryType;
     RawEntry wanted = side.scannedEntry;
     wanted[EntryType] = *newId;
-    // Why the sector was left alone, when it was.
-    std::optional<FailureCause> declined;
-    const PatchResult result = PatchSector(*device, side.entrySectorPosition, [&](Sector& sector) {
-        const RawEntry now = ReadRawEntry(sector, entryOffset);
-        if (!HasBootSignature(sector))
-            declined = FailureCause::Replaced;
-        else if (now == wanted)
-            return false;  // already written (the same change made twice): nothing to do
-        else if (now != side.scannedEntry)
-            declined = FailureCause::Stale;
-        if (declined) return false;
-        sector[side.idByteOffset] = *newId;
-        return true;
-    });
-    switch (result) {
-        case PatchResult::Written:
-            // Let Windows see the new type without a reboot; an image or a
-            // system that cannot re-read the layout still has the byte on disk.
-            static_cast<void>(device->RefreshLayout());
-            return;
-        case PatchResult::SeekFailed: failures.push_back({row, FailureCause::Seek}); return;
-        case PatchResult::ReadFailed: failures.push_back({row, FailureCause::Read}); return;
-        case PatchResult::Declined:
-            if (declined) failures.push_back({row, *declined});
-            return;
-        case PatchResult::WriteFailed: failures.push_back({row, FailureCause::Write}); return;
+    const RawEntry now = ReadRawEntry(sector->before, entryOffset);
+    if (now == wanted) return;  // already written (the same change made twice): nothing to do
+    if (now != side.scannedEntry) {
+        failures.push_back({row, FailureCause::Stale});
+        return;
     }
+    sector->after[side.idByteOffset] = *newId;
+    sector->rows.push_back(row);
 }
 
 }  // namespace
@@ -119,7 +123,16 @@ std::optional<FailureCause> RefuseIdChange(const PartitionRows& rows, int row, u
     return std::nullopt;
 }
 
-void WritePartitionIds(Platform& platform, PartitionRows& rows, ChangeFailures& failures) {
+std::optional<FailureCause> CheckDiskIdentity(SectorDevice& device, const DiskIdentity& scanned) {
+    if (device.Size() != scanned.size) return FailureCause::Replaced;
+    Sector mbr{};
+    const PatchResult read = ReadWholeSector(device, 0, mbr);
+    if (read != PatchResult::Done) return CauseOf(read);
+    if (LoadLe32(mbr.data() + DiskSignatureOffset) != scanned.signature) return FailureCause::Replaced;
+    return std::nullopt;
+}
+
+std::vector<PlannedSector> PlanPartitionIds(Platform& platform, PartitionRows& rows, ChangeFailures& failures) {
     // A row counts as changed by the text it was edited to, so "0b" over a
     // scanned "0B" is written (with the same byte).
     std::vector<int> changed;
@@ -130,7 +143,45 @@ void WritePartitionIds(Platform& platform, PartitionRows& rows, ChangeFailures& 
         rows.SetCell(row, ColumnId, id);
         rows.SetCell(row, ColumnIdName, LookupIdName(id));
     }
-    for (const int row : changed) WriteIdByte(platform, rows, row, failures);
+    std::vector<PlannedSector> plan;
+    for (const int row : changed) PlanIdByte(platform, rows, row, plan, failures);
+    // A sector whose rows all hold their new ID already needs no write.
+    std::erase_if(plan, [](const PlannedSector& sector) { return sector.rows.empty(); });
+    return plan;
+}
+
+void WritePlannedTableSectors(Platform& platform, const std::vector<PlannedSector>& sectors,
+                              ChangeFailures& failures) {
+    const auto failAll = [&failures](const PlannedSector& sector, FailureCause cause) {
+        for (const int row : sector.rows) failures.push_back({row, cause});
+    };
+    for (size_t first = 0; first < sectors.size();) {
+        // The sectors of one drive, in plan order, through one handle.
+        size_t end = first;
+        while (end < sectors.size() && sectors[end].drive == sectors[first].drive) ++end;
+        const auto device = platform.OpenPhysicalDrive(sectors[first].drive, Access::ReadWrite);
+        std::optional<FailureCause> cause;
+        if (!device)
+            cause = FailureCause::OpenDrive;
+        else
+            cause = CheckDiskIdentity(*device, sectors[first].disk);
+        bool written = false;
+        for (size_t i = first; i < end; ++i) {
+            if (cause) {
+                failAll(sectors[i], *cause);
+                continue;
+            }
+            const PatchResult result = WriteIfUnchanged(*device, sectors[i].position, sectors[i].before, sectors[i].after);
+            if (result == PatchResult::Done)
+                written = true;
+            else
+                failAll(sectors[i], CauseOf(result));
+        }
+        // Let Windows see the new types without a reboot; an image or a
+        // system that cannot re-read the layout still has the bytes on disk.
+        if (written) static_cast<void>(device->RefreshLayout());
+        first = end;
+    }
 }
 
 }  // namespace quorvane

@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "apply/ChangeFailure.h"
+#include "apply/SectorPatch.h"
 #include "platform/Platform.h"
 #include "scan/PartitionRows.h"
 
@@ -23,11 +25,23 @@ std::optional<uint8_t> ParseIdText(std::string_view idText);
 // the other rows, so pending changes count too).
 std::optional<FailureCause> RefuseIdChange(const PartitionRows& rows, int row, uint8_t newId);
 
-// Upper-cases every ID cell and brings its name cell up to date, then writes
-// the ID byte of every row whose ID cell differed from the scan, once per row.
-// A row is written only when its text is a valid ID, the change is not
-// refused, the drive still has the disk signature and size the scan saw, and
-// the sector still ends in 55 AA and holds the whole entry the scan read.
-void WritePartitionIds(Platform& platform, PartitionRows& rows, ChangeFailures& failures);
+// Upper-cases every ID cell and brings its name cell up to date, then plans
+// the table sectors that carry the ID byte of every row whose ID cell
+// differed from the scan (one planned sector for all the rows whose entries
+// share it). It only reads. A row is planned only when its text is a valid
+// ID, the change is not refused, the drive still has the disk signature and
+// size the scan saw, and the sector still ends in 55 AA and holds the whole
+// entry the scan read (a row whose entry already holds the new ID needs no
+// write).
+std::vector<PlannedSector> PlanPartitionIds(Platform& platform, PartitionRows& rows, ChangeFailures& failures);
+
+// Writes the planned table sectors, each only if it still holds what was
+// read, after checking again that each drive holds the disk the scan saw.
+void WritePlannedTableSectors(Platform& platform, const std::vector<PlannedSector>& sectors,
+                              ChangeFailures& failures);
+
+// Whether the drive still holds the disk the scan saw: its size and the disk
+// signature of its MBR.
+std::optional<FailureCause> CheckDiskIdentity(SectorDevice& device, const DiskIdentity& scanned);
 
 }  // namespace quorvane

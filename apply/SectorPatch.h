@@ -1,19 +1,41 @@
-// The one way the program changes a sector: position, read the whole sector,
-// change bytes in memory, position again at the same place, write it back.
+// How the program changes a sector: planned from a full read (the bytes
+// before, the bytes after), saved in the undo file, then written only if a
+// read just before the write still finds the bytes before, and only to the
+// position they were read from.
 #pragma once
 
-#include <functional>
+#include <cstdint>
+#include <vector>
 
 #include "platform/Platform.h"
 #include "scan/DiskFormat.h"
+#include "scan/PartitionRows.h"
+#include "undo/UndoFile.h"
 
 namespace quorvane {
 
-enum class PatchResult { Written, SeekFailed, ReadFailed, Declined, WriteFailed };
+struct PlannedSector {
+    UndoKind kind = UndoKind::TableSector;
+    uint32_t drive = 0;
+    DiskIdentity disk;
+    // For a boot sector, written through its volume: the letter, and the
+    // volume's serial number and start on the disk.
+    char letter = 0;
+    uint32_t volumeSerial = 0;
+    uint64_t volumeStart = 0;
+    uint64_t position = 0;  // on the drive, or on the volume
+    Sector before{};
+    Sector after{};
+    std::vector<int> rows;  // whose changes it carries
+};
 
-// `patch` changes the sector in memory, or returns false to leave it alone,
-// in which case nothing is written. A sector goes back only after a full
-// read, and only to the position it was read from.
-PatchResult PatchSector(SectorDevice& device, uint64_t position, const std::function<bool(Sector&)>& patch);
+// Done: the sector was read (ReadWholeSector) or written (WriteIfUnchanged).
+enum class PatchResult { Done, SeekFailed, ReadFailed, Changed, WriteFailed };
+
+// Positions, reads the whole sector (false on a failed or short read).
+PatchResult ReadWholeSector(SectorDevice& device, uint64_t position, Sector& sector);
+
+// Reads the sector again; writes `after` only when it still holds `before`.
+PatchResult WriteIfUnchanged(SectorDevice& device, uint64_t position, const Sector& before, const Sector& after);
 
 }  // namespace quorvane

@@ -30,7 +30,7 @@ add_executable(Quorvane WIN32
   ui/MainWindowHandlers.cpp
   ${CMAKE_CURRENT_BINARY_DIR}/Quorvane.rc)
 target_compile_definitions(Quorvane PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
-target_link_libraries(Quorvane PRIVATE quorvane_core comctl32 user32 gdi32 advapi32 kernel32)
+target_link_libraries(Quorvane PRIVATE quorvane_core comctl32 user32 gdi32 advapi32 shell32 kernel32)
 
 if(MSVC)
   # The manifest comes from the .rc file; the linker must not add its own.

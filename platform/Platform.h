@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace quorvane {
 
@@ -92,6 +93,12 @@ class Platform {
     // (DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE | DDD_RAW_TARGET_PATH),
     // never one that someone else defined over or under it.
     virtual bool RemoveDosDevice(char letter, const std::string& targetPath) = 0;
+
+    // The undo files. SaveUndoFile writes a new one, complete and flushed to
+    // its medium, under a name no other run has, and returns its path;
+    // nullopt (and no file left behind) when it could not be written whole.
+    virtual std::optional<std::string> SaveUndoFile(std::span<const uint8_t> content) = 0;
+    virtual std::optional<std::vector<uint8_t>> ReadUndoFile(const std::string& path) = 0;
 
     // GetVersion as the system reports it.
     virtual uint32_t Version() = 0;

@@ -206,6 +206,7 @@ ScanReport ScanDisks(Platform& platform, PartitionRows& rows) {
             continue;
         }
         const DiskIdentity identity{LoadLe32(mbr.data() + DiskSignatureOffset), device->Size()};
+        report.drives.push_back({drive, identity});
         DriveWalk walk(rows, *device, drive, identity, logicalEntries);
         // Rows stop at RowCapacity: what would not fit is left out.
         report.rowsFull = !walk.Walk(mbr);

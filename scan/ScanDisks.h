@@ -13,6 +13,12 @@
 
 namespace quorvane {
 
+// A drive whose MBR the scan read, with what identifies its disk.
+struct SeenDrive {
+    uint32_t drive = 0;
+    DiskIdentity identity;
+};
+
 // What a scan could not look at. The rows show what could be read; a command
 // meant for every partition with some ID cannot promise it reached them all.
 struct ScanReport {
@@ -22,6 +28,7 @@ struct ScanReport {
     bool drivesMissing = false;          // fewer drives opened than the registry counts
     int drivesCounted = 0;               // by the registry
     int drivesOpened = 0;
+    std::vector<SeenDrive> drives;  // every drive whose MBR was read
     bool Complete() const { return diskCountRead && unreadDrives.empty() && !rowsFull && !drivesMissing; }
 };
 

@@ -68,13 +68,14 @@ TEST(Texts, EveryLiteralMatchesTheTextQuotedBesideIt) {
     EXPECT_EQ(CheckQuotedLiterals("scan/IdNameTable.cpp"), 19);  // the names with Chinese in them
 }
 
-TEST(Texts, HelpTextIsFiveLinesWithTheListedTabs) {
+TEST(Texts, HelpTextIsSixLinesWithTheListedTabs) {
     const std::string expected = Utf8ToGbk(
         "命令行参数\r/? 或 /H\t显示此帮助\r"
         "/M <disk> <part> <ID>\t修改某磁盘上指定分区的分区标记\r"
         "/F <ID1> <ID2>\t\t查找分区标记 <ID1>，找到后用 <ID2> 代替\r"
         "/L <disk> <part> <label>\t修改某磁盘上指定分区的卷标\r"
-        "/S <ID> <label>\t\t查找分区标记 <ID1>，找到后修改卷标为 <label>");
+        "/S <ID> <label>\t\t查找分区标记 <ID1>，找到后修改卷标为 <label>\r"
+        "/U <file>\t\t撤销某次更改：恢复撤销文件中记录的扇区和卷标");
     EXPECT_EQ(BuildHelpText(), expected);
     EXPECT_EQ(BuildHelpText().find('\n'), std::string::npos);
 }

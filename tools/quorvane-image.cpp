@@ -1,10 +1,14 @@
 // quorvane-image: the program's logic over disk image files.
 //   quorvane-image [--json] IMAGE...          lists the rows after the start sequence
-//   quorvane-image IMAGE... -- PARAM...       runs PARAM... as the program's own
-//                                             command line, then the close path
+//   quorvane-image [--undo-dir DIR] IMAGE... -- PARAM...
+//                                             runs PARAM... as the program's own
+//                                             command line, then the close path;
+//                                             undo files go to DIR (by default
+//                                             quorvane-undo/ beside the first image)
 // Image k is physical drive k. Exit code: 0 all done, 1 a change did not reach
 // the disk, 2 the command line asked for nothing valid (or bad usage).
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -97,7 +101,7 @@ void PrintJson(const PartitionRows& rows) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: quorvane-image [--json] IMAGE...\n"
-                 "       quorvane-image IMAGE... -- PARAM...\n");
+                 "       quorvane-image [--undo-dir DIR] IMAGE... -- PARAM...\n");
     return 2;
 }
 
@@ -106,6 +110,7 @@ int Usage() {
 int main(int argc, char** argv) {
     bool json = false;
     bool command = false;
+    std::string undoDir;
     std::vector<std::string> images;
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i) {
@@ -116,6 +121,8 @@ int main(int argc, char** argv) {
             command = true;
         else if (arg == "--json")
             json = true;
+        else if (arg == "--undo-dir" && i + 1 < argc)
+            undoDir = argv[++i];
         else if (arg.size() > 1 && arg[0] == '-')
             return Usage();
         else
@@ -136,6 +143,9 @@ int main(int argc, char** argv) {
     }
 
     ImagePlatform platform(images);
+    // Undo files go beside the first image unless told otherwise.
+    if (undoDir.empty()) undoDir = (std::filesystem::absolute(images.front()).parent_path() / "quorvane-undo").string();
+    platform.SetUndoFolder(undoDir);
     ToolShell shell;
     Session session(platform, shell);
     // The parameters take the way a Windows command line would give them.
@@ -152,6 +162,9 @@ int main(int argc, char** argv) {
     }
     for (; shell.queuedCloses > 0; --shell.queuedCloses) session.OnClose();
 
+    if (!session.UndoFile().empty()) std::printf("undo file: %s\n", session.UndoFile().c_str());
+    for (const std::string& problem : session.RestoreProblems())
+        std::fprintf(stderr, "quorvane-image: %s\n", GbkToUtf8(problem).c_str());
     for (const ChangeFailure& failure : session.Failures())
         std::fprintf(stderr, "quorvane-image: %s\n",
                      GbkToUtf8(DescribeFailure(session.Rows(), failure)).c_str());

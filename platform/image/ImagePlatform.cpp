@@ -1,6 +1,11 @@
 #include "platform/image/ImagePlatform.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "platform/image/ImageFile.h"
 #include "platform/image/ImageVolumes.h"
@@ -106,6 +111,8 @@ const char* PlatformCallName(PlatformCall call) {
         case PlatformCall::DefineDosDevice: return "DefineDosDevice";
         case PlatformCall::RemoveDosDevice: return "RemoveDosDevice";
         case PlatformCall::Version: return "Version";
+        case PlatformCall::SaveUndoFile: return "SaveUndoFile";
+        case PlatformCall::ReadUndoFile: return "ReadUndoFile";
     }
     return "?";
 }
@@ -283,6 +290,46 @@ bool ImagePlatform::RemoveDosDevice(char letter, const std::string& targetPath) 
 uint32_t ImagePlatform::Version() {
     Intercept(PlatformCall::Version, -1);
     return version_;
+}
+
+// Named by date and time plus a counter, created only if no file has that
+// name (as CREATE_NEW does), so two runs never write into one file.
+std::optional<std::string> ImagePlatform::SaveUndoFile(std::span<const uint8_t> content) {
+    if (Intercept(PlatformCall::SaveUndoFile, -1).fail) return std::nullopt;
+    const std::time_t now = std::time(nullptr);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&now));
+    for (int counter = 1; counter < 1000; ++counter) {
+        const std::string name = std::string(stamp) + "-" + std::to_string(counter) + ".qvundo";
+        if (undoFolder_.empty()) {
+            if (undoFiles_.count(name)) continue;
+            undoFiles_[name].assign(content.begin(), content.end());
+            return name;
+        }
+        std::error_code error;
+        std::filesystem::create_directories(undoFolder_, error);
+        const std::string path = (std::filesystem::path(undoFolder_) / name).string();
+        std::FILE* file = std::fopen(path.c_str(), "wbx");
+        if (!file) {
+            if (std::filesystem::exists(path)) continue;
+            return std::nullopt;
+        }
+        const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+        if (std::fclose(file) != 0 || !written) {
+            std::filesystem::remove(path, error);
+            return std::nullopt;
+        }
+        return path;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::vector<uint8_t>> ImagePlatform::ReadUndoFile(const std::string& path) {
+    if (Intercept(PlatformCall::ReadUndoFile, -1).fail) return std::nullopt;
+    if (const auto kept = undoFiles_.find(path); kept != undoFiles_.end()) return kept->second;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 }  // namespace quorvane

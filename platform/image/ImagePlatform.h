@@ -33,6 +33,8 @@ enum class PlatformCall {
     DefineDosDevice,
     RemoveDosDevice,
     Version,
+    SaveUndoFile,
+    ReadUndoFile,
 };
 const char* PlatformCallName(PlatformCall call);
 
@@ -81,6 +83,9 @@ class ImagePlatform : public Platform {
         else
             noMedium_.erase(drive);
     }
+    // Where undo files go; without a folder they are kept in memory.
+    void SetUndoFolder(const std::string& folder) { undoFolder_ = folder; }
+    const std::map<std::string, std::vector<uint8_t>>& UndoFilesInMemory() const { return undoFiles_; }
     // Another medium behind the same drive number (a card swapped in a reader).
     void SwapMedium(uint32_t drive, ImageSource medium);
 
@@ -96,6 +101,8 @@ class ImagePlatform : public Platform {
     bool DefineDosDevice(char letter, const std::string& targetPath) override;
     bool RemoveDosDevice(char letter, const std::string& targetPath) override;
     uint32_t Version() override;
+    std::optional<std::string> SaveUndoFile(std::span<const uint8_t> content) override;
+    std::optional<std::vector<uint8_t>> ReadUndoFile(const std::string& path) override;
 
     // Logs a call and tells whether it fails, and whether a transfer is short.
     struct Verdict {
@@ -131,6 +138,8 @@ class ImagePlatform : public Platform {
     uint32_t driveMask_ = 0b111;     // A:, B: and C: are taken
     std::map<char, std::vector<std::string>> dosDevices_;  // each letter's definitions, newest last
     std::set<uint32_t> noMedium_;
+    std::string undoFolder_;
+    std::map<std::string, std::vector<uint8_t>> undoFiles_;
 };
 
 }  // namespace quorvane

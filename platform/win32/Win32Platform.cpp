@@ -1,9 +1,11 @@
 #include "platform/win32/Win32Platform.h"
 
+#include <shlobj.h>
 #include <winioctl.h>
 
 #include <array>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/win32/UniqueHandle.h"
@@ -227,5 +229,59 @@ uint32_t Win32Platform::Version() {
 #ifdef _MSC_VER
 #pragma warning(pop)
 #endif
+
+// %ProgramData%\Quorvane\undo (the common application-data folder), made
+// when first needed; each file named by local date and time plus a counter
+// and created with CREATE_NEW, so two runs never share one.
+std::optional<std::string> Win32Platform::SaveUndoFile(std::span<const uint8_t> content) {
+    char common[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common)))
+        return std::nullopt;
+    std::string folder = std::string(common) + "\\Quorvane";
+    CreateDirectoryA(folder.c_str(), nullptr);  // an existing folder is fine
+    folder += "\\undo";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04u%02u%02u-%02u%02u%02u", now.wYear, now.wMonth, now.wDay, now.wHour,
+                  now.wMinute, now.wSecond);
+    for (int counter = 1; counter < 1000; ++counter) {
+        const std::string path = folder + "\\" + stamp + "-" + std::to_string(counter) + ".qvundo";
+        UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr));
+        if (!file.Valid()) {
+            if (GetLastError() == ERROR_FILE_EXISTS) continue;
+            return std::nullopt;
+        }
+        DWORD written = 0;
+        const bool whole = WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written,
+                                     nullptr) &&
+                           written == content.size() && FlushFileBuffers(file.Get());
+        file = UniqueHandle();
+        if (!whole) {
+            DeleteFileA(path.c_str());
+            return std::nullopt;
+        }
+        return path;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::vector<uint8_t>> Win32Platform::ReadUndoFile(const std::string& path) {
+    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) return std::nullopt;
+    LARGE_INTEGER size{};
+    // Undo files are small; anything large is no undo file.
+    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > (16 << 20)) return std::nullopt;
+    std::vector<uint8_t> content(static_cast<size_t>(size.QuadPart));
+    DWORD read = 0;
+    if (!content.empty() &&
+        (!ReadFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &read, nullptr) ||
+         read != content.size()))
+        return std::nullopt;
+    return content;
+}
 
 }  // namespace quorvane

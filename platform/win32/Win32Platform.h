@@ -22,6 +22,8 @@ class Win32Platform : public Platform {
     bool DefineDosDevice(char letter, const std::string& targetPath) override;
     bool RemoveDosDevice(char letter, const std::string& targetPath) override;
     uint32_t Version() override;
+    std::optional<std::string> SaveUndoFile(std::span<const uint8_t> content) override;
+    std::optional<std::vector<uint8_t>> ReadUndoFile(const std::string& path) override;
 };
 
 }  // namespace quorvane

@@ -44,7 +44,7 @@ TEST(ImageTool, ModifyWritesTheIdIntoTheRightTable) {
     result = Tool({disk.image}, {"/M", "1", "1", "b"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     ExpectImage(before, disk.image, {{IdByte(0, 0), {0x0B}}});
-    EXPECT_TRUE(result.out.empty());
+    EXPECT_EQ(result.out.rfind("undo file: " + dir.File("quorvane-undo/"), 0), 0u) << result.out;
 }
 
 TEST(ImageTool, FindChangesEveryMatchingRowOnEveryDisk) {
@@ -112,7 +112,8 @@ TEST(ImageTool, HelpIsPrintedAndNothingIsWritten) {
                   "命令行参数\n/? 或 /H\t显示此帮助\n/M <disk> <part> <ID>\t修改某磁盘上指定分区的分区标记\n"
                   "/F <ID1> <ID2>\t\t查找分区标记 <ID1>，找到后用 <ID2> 代替\n"
                   "/L <disk> <part> <label>\t修改某磁盘上指定分区的卷标\n"
-                  "/S <ID> <label>\t\t查找分区标记 <ID1>，找到后修改卷标为 <label>\n")
+                  "/S <ID> <label>\t\t查找分区标记 <ID1>，找到后修改卷标为 <label>\n"
+                  "/U <file>\t\t撤销某次更改：恢复撤销文件中记录的扇区和卷标\n")
             << help;
         EXPECT_TRUE(result.err.empty()) << result.err;
     }

@@ -1,0 +1,29 @@
+#include "scan/Crc32.h"
+
+#include <array>
+
+namespace quorvane {
+
+namespace {
+
+constexpr std::array<uint32_t, 256> MakeTable() {
+    std::array<uint32_t, 256> table{};
+    for (uint32_t n = 0; n < 256; ++n) {
+        uint32_t c = n;
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        table[n] = c;
+    }
+    return table;
+}
+
+constexpr std::array<uint32_t, 256> Table = MakeTable();
+
+}  // namespace
+
+uint32_t Crc32(std::span<const uint8_t> bytes) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (const uint8_t byte : bytes) crc = Table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+}  // namespace quorvane

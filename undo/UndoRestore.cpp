@@ -1,0 +1,179 @@
+#include "undo/UndoRestore.h"
+
+#include <cstdio>
+
+#include "apply/SectorPatch.h"
+#include "scan/DiskFormat.h"
+#include "text/Gbk.h"
+#include "text/Texts.h"
+#include "undo/UndoFile.h"
+
+namespace quorvane {
+
+namespace {
+
+std::string DiskLine(const UndoDisk& disk, const char* cause) {
+    char signature[16];
+    std::snprintf(signature, sizeof signature, "%02X%02X%02X%02X", disk.id[3], disk.id[2], disk.id[1], disk.id[0]);
+    return std::string(texts::RestoreDisk) + signature + texts::FailureColon + cause;
+}
+
+// The letter of the volume that starts at `start` on `drive` and has this
+// serial number (a temporary letter of the recorded run is gone by now).
+std::optional<char> FindVolume(Platform& platform, uint32_t drive, uint64_t start, uint32_t serial) {
+    for (char letter = 'C'; letter <= 'Z'; ++letter) {
+        const VolumeExtent extent = platform.FirstDiskExtent(letter);
+        if (extent.startingOffset == 0 || extent.diskNumber != drive ||
+            extent.startingOffset != static_cast<int64_t>(start))
+            continue;
+        const auto volume = platform.QueryVolume(letter);
+        if (volume && volume->serialNumber == serial) return letter;
+    }
+    return std::nullopt;
+}
+
+Sector ToSector(const std::vector<uint8_t>& bytes) {
+    Sector sector{};
+    std::copy_n(bytes.begin(), std::min(bytes.size(), sector.size()), sector.begin());
+    return sector;
+}
+
+// One write of the restore: the sector (or label) as it is now, and what it
+// gets back.
+struct Step {
+    const UndoRecord* record = nullptr;
+    uint32_t drive = 0;
+    char letter = 0;  // boot sectors and labels
+};
+
+// What one disk of the file needs. False when the disk is to be left alone
+// (a problem line says why).
+bool PlanDisk(Platform& platform, const std::vector<const UndoRecord*>& records, uint32_t drive,
+              std::vector<Step>& steps, std::vector<std::string>& problems, int& recorded) {
+    const UndoDisk& disk = records.front()->disk;
+    std::vector<Step> planned;
+    const auto device = platform.OpenPhysicalDrive(drive, Access::Read);
+    for (const UndoRecord* record : records) {
+        Step step{record, drive, 0};
+        if (record->kind == UndoKind::BootSector || record->kind == UndoKind::Label) {
+            const auto letter = FindVolume(platform, drive, record->volumeStart, record->volumeSerial);
+            if (!letter) {
+                problems.push_back(DiskLine(disk, texts::RestoreNoVolume));
+                if (record->kind == UndoKind::Label) continue;
+                return false;
+            }
+            step.letter = *letter;
+        }
+        if (record->kind == UndoKind::Label) {
+            // Windows reports FAT labels upper-cased.
+            const std::string now = platform.QueryVolume(step.letter).value_or(VolumeInformation{}).label;
+            const std::string after(record->after.begin(), record->after.end());
+            const std::string before(record->before.begin(), record->before.end());
+            if (UpperCaseAscii(now) == UpperCaseAscii(after) && now != before)
+                planned.push_back(step);
+            else if (now != before)
+                problems.push_back(DiskLine(disk, texts::RestoreLabelChanged));
+            else
+                ++recorded;
+            continue;
+        }
+        std::unique_ptr<SectorDevice> volume;
+        if (record->kind == UndoKind::BootSector) volume = platform.OpenVolume(step.letter, Access::Read);
+        SectorDevice* reader = record->kind == UndoKind::BootSector ? volume.get() : device.get();
+        Sector now{};
+        if (!reader || ReadWholeSector(*reader, record->position, now) != PatchResult::Done) {
+            problems.push_back(DiskLine(disk, texts::RestoreWriteFailed));
+            return false;
+        }
+        if (now == ToSector(record->after)) {
+            planned.push_back(step);
+        } else if (now == ToSector(record->before)) {
+            ++recorded;  // that write never happened
+        } else {
+            problems.push_back(DiskLine(disk, texts::RestoreDiskChanged));
+            return false;
+        }
+    }
+    steps.insert(steps.end(), planned.begin(), planned.end());
+    return true;
+}
+
+UndoRecord Reversed(const UndoRecord& record) {
+    UndoRecord reversed = record;
+    std::swap(reversed.before, reversed.after);
+    return reversed;
+}
+
+}  // namespace
+
+RestoreOutcome RestoreUndoFile(Platform& platform, const std::string& path, const std::vector<SeenDrive>& drives) {
+    RestoreOutcome outcome;
+    auto& problems = outcome.problems;
+    const auto content = platform.ReadUndoFile(path);
+    if (!content) {
+        problems.push_back(texts::RestoreUnreadable);
+        return outcome;
+    }
+    const auto records = DecodeUndoFile(*content);
+    if (!records) {
+        problems.push_back(texts::RestoreDamaged);
+        return outcome;
+    }
+
+    // The records of each disk, in the order of the file.
+    std::vector<std::vector<const UndoRecord*>> disks;
+    for (const UndoRecord& record : *records) {
+        auto same = std::find_if(disks.begin(), disks.end(),
+                                 [&](const auto& group) { return group.front()->disk == record.disk; });
+        if (same == disks.end())
+            disks.push_back({&record});
+        else
+            same->push_back(&record);
+    }
+    std::vector<Step> steps;
+    int alreadyBefore = 0;
+    for (const auto& group : disks) {
+        std::vector<uint32_t> matches;
+        for (const SeenDrive& seen : drives)
+            if (UndoDiskOf(seen.identity) == group.front()->disk) matches.push_back(seen.drive);
+        if (matches.size() != 1) {
+            problems.push_back(DiskLine(group.front()->disk, matches.empty() ? texts::RestoreNoDisk : texts::RestoreManyDisks));
+            continue;
+        }
+        PlanDisk(platform, group, matches.front(), steps, problems, alreadyBefore);
+    }
+    if (steps.empty()) {
+        if (problems.empty()) problems.push_back(texts::RestoreNothing);
+        return outcome;
+    }
+
+    std::vector<UndoRecord> reversed;
+    for (const Step& step : steps) reversed.push_back(Reversed(*step.record));
+    outcome.undoFile = platform.SaveUndoFile(EncodeUndoFile(reversed));
+    if (!outcome.undoFile) {
+        problems.push_back(texts::FailUndoNotSaved);
+        return outcome;
+    }
+    // As the recorded run did: labels and boot sectors through their volumes
+    // first, then the tables, which can renumber the partitions behind them.
+    for (const UndoKind kind : {UndoKind::Label, UndoKind::BootSector, UndoKind::TableSector}) {
+        for (const Step& step : steps) {
+            const UndoRecord& record = *step.record;
+            if (record.kind != kind) continue;
+            bool done = false;
+            if (kind == UndoKind::Label) {
+                done = platform.SetVolumeLabel(step.letter, std::string(record.before.begin(), record.before.end()));
+            } else {
+                const auto device = kind == UndoKind::BootSector ? platform.OpenVolume(step.letter, Access::ReadWrite)
+                                                                 : platform.OpenPhysicalDrive(step.drive, Access::ReadWrite);
+                done = device && WriteIfUnchanged(*device, record.position, ToSector(record.after),
+                                                  ToSector(record.before)) == PatchResult::Done;
+                if (done && kind == UndoKind::TableSector) static_cast<void>(device->RefreshLayout());
+            }
+            if (!done) problems.push_back(DiskLine(record.disk, texts::RestoreWriteFailed));
+        }
+    }
+    return outcome;
+}
+
+}  // namespace quorvane

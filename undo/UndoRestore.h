@@ -1,0 +1,28 @@
+// /U: puts back what an undo file recorded, on the disks it names, whatever
+// their drive numbers are now, and only where the disk still holds what the
+// recorded run wrote.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "scan/ScanDisks.h"
+
+namespace quorvane {
+
+struct RestoreOutcome {
+    std::vector<std::string> problems;    // one line each, code page 936
+    std::optional<std::string> undoFile;  // the restore's own undo file, when it wrote
+};
+
+// Each disk of the file is found among `drives` by its identity; none or more
+// than one match: that disk is left alone. A sector holding its "after" bytes
+// gets its "before" bytes back, one holding its "before" bytes is left as it
+// is; if any sector of a disk holds anything else, nothing on that disk is
+// touched. A label is set back only while Windows reports the label the run
+// set. The restore saves its own undo file first, so it can be undone too.
+RestoreOutcome RestoreUndoFile(Platform& platform, const std::string& path, const std::vector<SeenDrive>& drives);
+
+}  // namespace quorvane
