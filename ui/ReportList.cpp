@@ -11,8 +11,8 @@ constexpr UINT SelectionStateMask = 0xF;
 constexpr DWORD ExtendedStyleMask = 0x3FFF;
 }  // namespace
 
-ReportList::ReportList(Window& parent, const Bounds& bounds, DWORD listStyle, DWORD extendedStyle)
-    : Control(parent, WC_LISTVIEWA, "", LVS_REPORT | LVS_SHAREIMAGELISTS | WS_TABSTOP | listStyle,
+ReportList::ReportList(Window& parent, int id, const Bounds& bounds, DWORD listStyle, DWORD extendedStyle)
+    : Control(parent, id, WC_LISTVIEWA, "", LVS_REPORT | LVS_SHAREIMAGELISTS | WS_TABSTOP | listStyle,
               WS_EX_CLIENTEDGE, bounds) {
     SendMessageA(hwnd_, LVM_SETEXTENDEDLISTVIEWSTYLE, ExtendedStyleMask, extendedStyle);
 }
