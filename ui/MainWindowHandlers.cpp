@@ -17,8 +17,8 @@ constexpr size_t MaxLabelBytes = 11;
 constexpr COLORREF Red = RGB(255, 0, 0);
 constexpr COLORREF ExtendedRowGrey = RGB(128, 128, 128);
 // Asks the list for a notification per row before painting and per cell at
-// the row stage (CDRF_NOTIFYITEMDRAW and CDRF_NOTIFYSUBITEMDRAW share it).
-constexpr LRESULT CustomDrawAnswer = 0x20;
+// the row stage (the two flags share one bit; each stage reads its own).
+constexpr LRESULT CustomDrawAnswer = CDRF_NOTIFYITEMDRAW | CDRF_NOTIFYSUBITEMDRAW;
 
 // The extended containers carry no label.
 bool IsExtendedId(const std::string& id) {

@@ -5,9 +5,8 @@
 namespace quorvane {
 
 namespace {
-// The state bits the selection is made of: selected, focused, cut and
-// drop-highlighted.
-constexpr UINT SelectionStateMask = 0xF;
+// The state bits the selection is made of.
+constexpr UINT SelectionStateMask = LVIS_SELECTED | LVIS_FOCUSED | LVIS_CUT | LVIS_DROPHILITED;
 constexpr DWORD ExtendedStyleMask = 0x3FFF;
 }  // namespace
 
