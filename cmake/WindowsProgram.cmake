@@ -44,6 +44,7 @@ endif()
 if(QUORVANE_TESTS)
   # Drives the program's windows from the Wine tests (tests/wine/run).
   add_executable(window-driver tests/wine/WindowDriver.cpp)
+  target_include_directories(window-driver PRIVATE ${PROJECT_SOURCE_DIR})
   target_compile_definitions(window-driver PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
   target_link_libraries(window-driver PRIVATE user32 kernel32)
   if(NOT MSVC)

@@ -19,11 +19,10 @@ bool KeyDown(int key) {
 
 }  // namespace
 
-Control::Control(Window& parent, const char* className, std::string_view text, DWORD style,
+Control::Control(Window& parent, int id, const char* className, std::string_view text, DWORD style,
                  DWORD extendedStyle, const Bounds& bounds)
     : root_(parent.Root()) {
     const std::string caption(text);
-    const int id = root_.NextControlId();
     hwnd_ = CreateWindowExA(extendedStyle, className, caption.c_str(), style | ChildStyle, bounds.x, bounds.y,
                             bounds.width, bounds.height, parent.Handle(),
                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), root_.Instance(), nullptr);
@@ -76,8 +75,8 @@ LRESULT Control::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     return DefaultHandling(message, wParam, lParam);
 }
 
-StaticText::StaticText(Window& parent, std::string_view text, int x, int y)
-    : Control(parent, "STATIC", text, SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_NOTIFY, 0, {x, y, 0, 0}) {
+StaticText::StaticText(Window& parent, int id, std::string_view text, int x, int y)
+    : Control(parent, id, "STATIC", text, SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_NOTIFY, 0, {x, y, 0, 0}) {
     FitToText();
 }
 
@@ -90,8 +89,8 @@ void StaticText::FitToText() {
     SetSize(size.cx, size.cy);
 }
 
-GroupBox::GroupBox(Window& parent, std::string_view text, const Bounds& bounds)
-    : Control(parent, "BUTTON", text, BS_GROUPBOX, WS_EX_CONTROLPARENT, bounds) {}
+GroupBox::GroupBox(Window& parent, int id, std::string_view text, const Bounds& bounds)
+    : Control(parent, id, "BUTTON", text, BS_GROUPBOX, WS_EX_CONTROLPARENT, bounds) {}
 
 LRESULT GroupBox::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message != WM_ERASEBKGND) return Control::HandleMessage(message, wParam, lParam);
@@ -104,8 +103,8 @@ LRESULT GroupBox::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     return 1;
 }
 
-Button::Button(Window& parent, std::string_view text, const Bounds& bounds)
-    : Control(parent, "BUTTON", text, BS_PUSHBUTTON | BS_PUSHLIKE | BS_NOTIFY | BS_CENTER | WS_TABSTOP, 0,
+Button::Button(Window& parent, int id, std::string_view text, const Bounds& bounds)
+    : Control(parent, id, "BUTTON", text, BS_PUSHBUTTON | BS_PUSHLIKE | BS_NOTIFY | BS_CENTER | WS_TABSTOP, 0,
               bounds) {}
 
 bool Button::OnCommand(WORD code) {
@@ -114,9 +113,9 @@ bool Button::OnCommand(WORD code) {
     return true;
 }
 
-Edit::Edit(Window& parent, int x, int y, int width, DWORD options)
-    : Control(parent, "EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL | ES_AUTOVSCROLL | options, WS_EX_CLIENTEDGE,
-              {x, y, width, EditHeight}) {}
+Edit::Edit(Window& parent, int id, int x, int y, int width, DWORD options)
+    : Control(parent, id, "EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL | ES_AUTOVSCROLL | options,
+              WS_EX_CLIENTEDGE, {x, y, width, EditHeight}) {}
 
 void Edit::SetText(std::string_view text) {
     // Whether the system itself reports WM_SETTEXT as a change differs between

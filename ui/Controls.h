@@ -25,9 +25,9 @@ class Control : public Window {
  protected:
     // Created inside `parent` with its font (a separate copy) and background;
     // every control also gets WS_CHILD, WS_VISIBLE, WS_CLIPSIBLINGS and
-    // WS_CLIPCHILDREN and the next control identifier of the window.
-    Control(Window& parent, const char* className, std::string_view text, DWORD style, DWORD extendedStyle,
-            const Bounds& bounds);
+    // WS_CLIPCHILDREN. `id` is its control identifier (ui/ControlIds.h).
+    Control(Window& parent, int id, const char* className, std::string_view text, DWORD style,
+            DWORD extendedStyle, const Bounds& bounds);
 
     virtual LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT DefaultHandling(UINT message, WPARAM wParam, LPARAM lParam);
@@ -43,7 +43,7 @@ class Control : public Window {
 class StaticText : public Control {
  public:
     // Left-aligned, no word wrap, "&" shown as is; sized to fit its text.
-    StaticText(Window& parent, std::string_view text, int x, int y);
+    StaticText(Window& parent, int id, std::string_view text, int x, int y);
 
  private:
     void FitToText();
@@ -52,7 +52,7 @@ class StaticText : public Control {
 class GroupBox : public Control {
  public:
     // A parent for the controls inside it; not a tab stop.
-    GroupBox(Window& parent, std::string_view text, const Bounds& bounds);
+    GroupBox(Window& parent, int id, std::string_view text, const Bounds& bounds);
 
  protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -60,7 +60,7 @@ class GroupBox : public Control {
 
 class Button : public Control {
  public:
-    Button(Window& parent, std::string_view text, const Bounds& bounds);
+    Button(Window& parent, int id, std::string_view text, const Bounds& bounds);
 
     std::function<void()> onClick;
 
@@ -72,7 +72,7 @@ class Edit : public Control {
  public:
     // A single-line field, 22 pixels high, with a sunken edge; `options` are
     // further ES_* styles.
-    Edit(Window& parent, int x, int y, int width, DWORD options);
+    Edit(Window& parent, int id, int x, int y, int width, DWORD options);
 
     // Setting the text raises the change event once, as typing does.
     void SetText(std::string_view text) override;

@@ -64,7 +64,6 @@ class Frame : public Window {
     void RunMessageLoop();
 
     // For the controls created inside the window.
-    int NextControlId() { return nextControlId_++; }
     void NoteControlCreated(HWND control, bool tabStop);
     void NoteFocus(HWND control) { lastFocus_ = control; }
 
@@ -80,8 +79,6 @@ class Frame : public Window {
     HCURSOR cursor_ = nullptr;
     HWND lastFocus_ = nullptr;
     HWND firstTabStop_ = nullptr;
-    // Control identifiers count up from 0x8000, one per control.
-    int nextControlId_ = 0x8000;
 };
 
 }  // namespace quorvane

@@ -7,6 +7,7 @@
 
 #include "app/SystemMenu.h"
 #include "text/Texts.h"
+#include "ui/ControlIds.h"
 
 namespace quorvane {
 
@@ -55,18 +56,19 @@ constexpr ColumnSpec Columns[ColumnCount] = {
 MainWindow::MainWindow(HINSTANCE instance, Platform& platform)
     : frame_(instance, MainFrameOptions()),
       partitionImages_(LoadImageList(instance, "FORM1_IMAGELIST1", ImageSize, ImageTransparent)),
-      partitionList_(frame_, {16, 16, 657, 225}, LVS_SINGLESEL | LVS_SHOWSELALWAYS,
+      partitionList_(frame_, control_id::PartitionList, {16, 16, 657, 225}, LVS_SINGLESEL | LVS_SHOWSELALWAYS,
                      LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT),
-      propertiesGroup_(frame_, texts::PropertiesCaption, {16, 256, 657, 65}),
-      letterCaption_(propertiesGroup_, texts::LetterCaptionText, 32, 32),
-      idCaption_(propertiesGroup_, texts::IdCaptionText, 376, 32),
-      labelCaption_(propertiesGroup_, texts::LabelCaptionText, 152, 32),
-      idEdit_(propertiesGroup_, 440, 28, 25, ES_UPPERCASE),
-      labelEdit_(propertiesGroup_, 192, 28, 113, 0),
-      modifyButton_(propertiesGroup_, texts::ModifyText, {552, 27, 81, 25}),
-      letterEdit_(propertiesGroup_, 72, 28, 25, ES_READONLY | ES_UPPERCASE | ES_CENTER),
-      confirmButton_(frame_, texts::ConfirmText, {440, 336, 81, 25}),
-      exitButton_(frame_, texts::ExitText, {592, 336, 81, 25}),
+      propertiesGroup_(frame_, control_id::PropertiesGroup, texts::PropertiesCaption, {16, 256, 657, 65}),
+      letterCaption_(propertiesGroup_, control_id::LetterCaption, texts::LetterCaptionText, 32, 32),
+      idCaption_(propertiesGroup_, control_id::IdCaption, texts::IdCaptionText, 376, 32),
+      labelCaption_(propertiesGroup_, control_id::LabelCaption, texts::LabelCaptionText, 152, 32),
+      idEdit_(propertiesGroup_, control_id::IdEdit, 440, 28, 25, ES_UPPERCASE),
+      labelEdit_(propertiesGroup_, control_id::LabelEdit, 192, 28, 113, 0),
+      modifyButton_(propertiesGroup_, control_id::ModifyButton, texts::ModifyText, {552, 27, 81, 25}),
+      letterEdit_(propertiesGroup_, control_id::LetterEdit, 72, 28, 25,
+                  ES_READONLY | ES_UPPERCASE | ES_CENTER),
+      confirmButton_(frame_, control_id::ConfirmButton, texts::ConfirmText, {440, 336, 81, 25}),
+      exitButton_(frame_, control_id::ExitButton, texts::ExitText, {592, 336, 81, 25}),
       session_(platform, *this) {
     partitionList_.SetSmallImages(partitionImages_.Get());
     partitionList_.SetBackground(GetSysColor(COLOR_WINDOW));

@@ -17,8 +17,8 @@ constexpr size_t MaxIdChars = 2;
 constexpr COLORREF Red = RGB(255, 0, 0);
 constexpr COLORREF ExtendedRowGrey = RGB(128, 128, 128);
 // Asks the list for a notification per row before painting and per cell at
-// the row stage (CDRF_NOTIFYITEMDRAW and CDRF_NOTIFYSUBITEMDRAW share it).
-constexpr LRESULT CustomDrawAnswer = 0x20;
+// the row stage (the two flags share one bit; each stage reads its own).
+constexpr LRESULT CustomDrawAnswer = CDRF_NOTIFYITEMDRAW | CDRF_NOTIFYSUBITEMDRAW;
 
 // Hidden partitions and the IDs of recovery and vendor partitions.
 bool IsRedTextId(const std::string& id) {

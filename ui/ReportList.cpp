@@ -5,14 +5,13 @@
 namespace quorvane {
 
 namespace {
-// The state bits the selection is made of: selected, focused, cut and
-// drop-highlighted.
-constexpr UINT SelectionStateMask = 0xF;
+// The state bits the selection is made of.
+constexpr UINT SelectionStateMask = LVIS_SELECTED | LVIS_FOCUSED | LVIS_CUT | LVIS_DROPHILITED;
 constexpr DWORD ExtendedStyleMask = 0x3FFF;
 }  // namespace
 
-ReportList::ReportList(Window& parent, const Bounds& bounds, DWORD listStyle, DWORD extendedStyle)
-    : Control(parent, WC_LISTVIEWA, "", LVS_REPORT | LVS_SHAREIMAGELISTS | WS_TABSTOP | listStyle,
+ReportList::ReportList(Window& parent, int id, const Bounds& bounds, DWORD listStyle, DWORD extendedStyle)
+    : Control(parent, id, WC_LISTVIEWA, "", LVS_REPORT | LVS_SHAREIMAGELISTS | WS_TABSTOP | listStyle,
               WS_EX_CLIENTEDGE, bounds) {
     SendMessageA(hwnd_, LVM_SETEXTENDEDLISTVIEWSTYLE, ExtendedStyleMask, extendedStyle);
 }

@@ -36,7 +36,7 @@ class ReportList : public Control {
  public:
     // `listStyle`: LVS_* flags besides LVS_REPORT; `extendedStyle`: LVS_EX_*
     // flags, set with the mask 0x3FFF so every other one is off.
-    ReportList(Window& parent, const Bounds& bounds, DWORD listStyle, DWORD extendedStyle);
+    ReportList(Window& parent, int id, const Bounds& bounds, DWORD listStyle, DWORD extendedStyle);
 
     void SetSmallImages(HIMAGELIST images);
     void SetBackground(COLORREF colour) override;

@@ -27,6 +27,8 @@
 //   post HANDLE MSG W L      posts any message (numbers in C notation)
 //   dosdevices               "X: TARGET" for every letter D to Z mapped to
 //                            a partition (\Device\HarddiskN\PartitionM)
+//   controls                 "QV_NAME ID" for every control of the main
+//                            window, from ui/ControlIds.h
 // Exit code 0 on success, 1 when a window is not found in time, 2 on bad use.
 // clang-format off
 #include <windows.h>
@@ -41,6 +43,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "ui/ControlIds.h"
 
 namespace {
 
@@ -227,6 +231,29 @@ int DosDevices() {
     return 0;
 }
 
+// The identifiers under the names tests/wine/lib.sh gives its copy of them.
+int ControlIds() {
+    namespace id = quorvane::control_id;
+    const struct {
+        const char* name;
+        int id;
+    } controls[] = {
+        {"QV_LIST", id::PartitionList},
+        {"QV_GROUP", id::PropertiesGroup},
+        {"QV_LETTER_CAPTION", id::LetterCaption},
+        {"QV_ID_CAPTION", id::IdCaption},
+        {"QV_LABEL_CAPTION", id::LabelCaption},
+        {"QV_ID_EDIT", id::IdEdit},
+        {"QV_LABEL_EDIT", id::LabelEdit},
+        {"QV_MODIFY", id::ModifyButton},
+        {"QV_LETTER_EDIT", id::LetterEdit},
+        {"QV_CONFIRM", id::ConfirmButton},
+        {"QV_EXIT", id::ExitButton},
+    };
+    for (const auto& control : controls) std::printf("%s 0x%x\n", control.name, control.id);
+    return 0;
+}
+
 int Usage() {
     std::fprintf(stderr, "usage: window-driver COMMAND ARGS... (see the source)\n");
     return 2;
@@ -249,6 +276,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "dosdevices") return DosDevices();
+    if (command == "controls") return ControlIds();
     if (argc < 3) return Usage();
 
     if (command == "find") {

@@ -22,9 +22,11 @@ QV_PREFIX_VERSION=1
 QV_XVFB_PID=
 QV_DRIVER=${QV_DRIVER:-}
 QV_CLASS=QuorvaneMainWindow
-# Control identifiers count from 0x8000 in the order the window creates them.
-QV_LIST=0x8000 QV_ID_EDIT=0x8005 QV_LABEL_EDIT=0x8006 QV_MODIFY=0x8007
-QV_LETTER_EDIT=0x8008 QV_CONFIRM=0x8009 QV_EXIT=0x800a QV_LABEL_CAPTION=0x8004
+# The control identifiers of ui/ControlIds.h, copied; tests/wine/run checks
+# the copy against window-driver.exe's "controls", built from that header.
+QV_LIST=0x8000 QV_GROUP=0x8001 QV_LETTER_CAPTION=0x8002 QV_ID_CAPTION=0x8003
+QV_LABEL_CAPTION=0x8004 QV_ID_EDIT=0x8005 QV_LABEL_EDIT=0x8006 QV_MODIFY=0x8007
+QV_LETTER_EDIT=0x8008 QV_CONFIRM=0x8009 QV_EXIT=0x800a
 
 # qv_wine PROGRAM ARGS...: a Windows program in the prefix, code page 936.
 qv_wine() { LC_ALL=zh_CN.UTF-8 "$WINE" "$@"; }
