@@ -39,6 +39,7 @@ class Reader {
     explicit Reader(std::span<const uint8_t> in) : in_(in) {}
     bool Bytes(void* data, size_t count) {
         if (in_.size() - at_ < count) return false;
+        if (count == 0) return true;  // an empty label has no buffer to copy into
         std::memcpy(data, in_.data() + at_, count);
         at_ += count;
         return true;
@@ -131,9 +132,11 @@ std::optional<std::vector<UndoRecord>> DecodeUndoFile(std::span<const uint8_t> f
             return std::nullopt;
         rec.kind = static_cast<UndoKind>(kind);
         rec.disk.idKind = static_cast<DiskIdKind>(idKind);
-        // A sector record holds two whole sectors of the disk's size.
+        // A sector record holds two whole sectors of the disk's size, at a
+        // position that is a whole number of sectors.
         if (rec.kind != UndoKind::Label &&
-            (rec.before.size() != rec.disk.sectorSize || rec.after.size() != rec.disk.sectorSize))
+            (rec.disk.sectorSize == 0 || rec.before.size() != rec.disk.sectorSize ||
+             rec.after.size() != rec.disk.sectorSize || rec.position % rec.disk.sectorSize != 0))
             return std::nullopt;
         records.push_back(std::move(rec));
     }

@@ -86,6 +86,9 @@ class ImagePlatform : public Platform {
     // Where undo files go; without a folder they are kept in memory.
     void SetUndoFolder(const std::string& folder) { undoFolder_ = folder; }
     const std::map<std::string, std::vector<uint8_t>>& UndoFilesInMemory() const { return undoFiles_; }
+    void PutUndoFileInMemory(const std::string& name, std::vector<uint8_t> content) {
+        undoFiles_[name] = std::move(content);
+    }
     // Another medium behind the same drive number (a card swapped in a reader).
     void SwapMedium(uint32_t drive, ImageSource medium);
 
