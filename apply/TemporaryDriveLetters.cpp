@@ -1,5 +1,7 @@
 #include "apply/TemporaryDriveLetters.h"
 
+#include "scan/GptWalk.h"
+
 namespace quorvane {
 
 std::optional<char> FirstFreeDriveLetter(Platform& platform) {
@@ -16,6 +18,11 @@ TemporaryDriveNames AssignTemporaryDriveLetters(Platform& platform, const Partit
     TemporaryDriveNames names;
     for (const DeviceMapEntry& entry : rows.DeviceMap()) {
         if (RowLetter(rows, entry.row) != 0) continue;
+        // Windows gives a GPT partition a letter only when it holds basic
+        // data and does not carry the no-drive-letter attribute.
+        const auto& gpt = rows.Side(entry.row).gpt;
+        if (gpt && (rows.Side(entry.row).scannedId != BasicDataCode || (gpt->attributes & GptAttributeNoDriveLetter)))
+            continue;
         const auto letter = FirstFreeDriveLetter(platform);
         if (!letter) continue;
         const std::string target = "\\Device\\Harddisk" + std::to_string(entry.drive) + "\\Partition" +

@@ -15,9 +15,6 @@ namespace quorvane {
 // Every sector is taken to be 512 bytes; byte positions on a disk are 64-bit.
 inline constexpr uint32_t SectorSize = 512;
 
-using SectorSpan = std::span<uint8_t, SectorSize>;
-using ConstSectorSpan = std::span<const uint8_t, SectorSize>;
-
 enum class Access { Read, ReadWrite };
 
 // An open physical drive ("\\.\PHYSICALDRIVEn") or volume ("\\.\X:").
@@ -27,10 +24,11 @@ class SectorDevice {
     virtual ~SectorDevice() = default;
     // Moves the file pointer to an absolute byte position (FILE_BEGIN).
     virtual bool Seek(uint64_t position) = 0;
-    // Reads 512 bytes at the file pointer; `transferred` is the count the
-    // system reports, which a short read leaves below 512.
-    virtual bool Read(SectorSpan buffer, uint32_t& transferred) = 0;
-    virtual bool Write(ConstSectorSpan buffer, uint32_t& transferred) = 0;
+    // Reads whole sectors at the file pointer (a position and a length that
+    // are multiples of the sector size); `transferred` is the count the
+    // system reports, which a short read leaves below the buffer's size.
+    virtual bool Read(std::span<uint8_t> buffer, uint32_t& transferred) = 0;
+    virtual bool Write(std::span<const uint8_t> buffer, uint32_t& transferred) = 0;
     // Asks the system to re-read the drive's partition layout after a
     // partition-table sector was written (IOCTL_DISK_UPDATE_PROPERTIES).
     virtual bool RefreshLayout() = 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "scan/DiskFormat.h"
+#include "scan/GptTypes.h"
 
 namespace quorvane {
 
@@ -40,8 +41,20 @@ inline constexpr int DriveImage = 0;  // the one picture of the image list
 struct DiskIdentity {
     uint32_t signature = 0;        // the MBR's disk signature
     std::optional<uint64_t> size;  // in bytes, when the system tells it
+    std::optional<Guid> gptGuid;   // the disk GUID of a GPT disk
     bool operator==(const DiskIdentity&) const = default;
 };
+
+// A GPT partition's entry as the scan read it.
+struct GptEntrySide {
+    uint32_t index = 0;          // in the entry array
+    std::vector<uint8_t> entry;  // its bytes (the table's entry size)
+    Guid typeGuid{};
+    uint64_t attributes = 0;
+};
+
+// Which GPT header the protective entry's row was read with.
+enum class GptHeaderUse { None, Primary, Backup };
 
 // Side-table entries of one row, written only by the scan.
 struct RowSideEntries {
@@ -56,6 +69,8 @@ struct RowSideEntries {
     DiskIdentity disk;
     bool gptDisk = false;        // the drive's MBR holds a protective entry (EE)
     bool holdsLogicals = false;  // an extended container with a non-empty logical partition
+    std::optional<GptEntrySide> gpt;              // a GPT partition's row
+    GptHeaderUse gptHeader = GptHeaderUse::None;  // the protective entry's row
     // What Windows told of the row's volume, when it answered.
     std::optional<uint32_t> volumeSerial;
     std::string fileSystem;

@@ -9,6 +9,7 @@
 #include "scan/DiskFormat.h"
 #include "scan/DriveLetters.h"
 #include "scan/FatLabel.h"
+#include "scan/GptWalk.h"
 #include "scan/IdNameTable.h"
 #include "text/Texts.h"
 
@@ -58,7 +59,10 @@ class DriveWalk {
             const int row = AddRow(mbr, 0, IdByteOffsetOfSlot(slot), extended ? texts::KindExtended : texts::KindPrimary);
             if (row < 0) return false;
             rows_.MutableSide(row).partitionStart = uint64_t{entry.firstSector} * SectorSize;
-            if (!extended) {
+            if (entry.type == ProtectiveType) {
+                // No partition of its own: the GPT partitions follow it.
+                if (!WalkGpt(row)) return false;
+            } else if (!extended) {
                 rows_.SetCell(row, ColumnPartition, Decimal(++shown_));
                 if (!gptDisk_) rows_.MutableDeviceMap().push_back({row, drive_, ++primaries_});
             } else if (!WalkChain(uint64_t{entry.firstSector} * SectorSize, row)) {
@@ -69,6 +73,57 @@ class DriveWalk {
     }
 
  private:
+    // The GPT partitions, in entry order, numbered 1..N as Windows numbers
+    // them; a second protective entry lists nothing again.
+    bool WalkGpt(int protectiveRow) {
+        if (gptWalked_) return true;
+        gptWalked_ = true;
+        const GptRead read = ReadGpt(device_, identity_.size);
+        auto& protective = rows_.MutableSide(protectiveRow);
+        if (!read.table) {
+            // The partitions cannot be listed; a command for every partition
+            // with some ID cannot be sure it reached them all.
+            readFailed_ = true;
+            rows_.SetCell(protectiveRow, ColumnIdName, texts::GptDamagedName);
+            return true;
+        }
+        const GptTable& table = *read.table;
+        protective.gptHeader = read.fromBackup ? GptHeaderUse::Backup : GptHeaderUse::Primary;
+        if (read.fromBackup) rows_.SetCell(protectiveRow, ColumnIdName, texts::GptFromBackupName);
+        identity_.gptGuid = table.diskGuid;
+        protective.disk = identity_;
+        uint32_t number = 0;
+        for (uint32_t index = 0; index < table.entryCount; ++index) {
+            const uint8_t* entry = table.Entry(index);
+            Guid type{};
+            std::copy_n(entry + GptEntryTypeGuid, type.size(), type.begin());
+            if (type == Guid{}) continue;  // an unused entry
+            const int row = rows_.AppendRow();
+            if (row < 0) return false;
+            const GptType* known = FindGptTypeByGuid(type);
+            const std::string code(known ? known->code : UnknownGptCode);
+            const uint64_t first = LoadLe64(entry + GptEntryFirstLba), last = LoadLe64(entry + GptEntryLastLba);
+            rows_.SetCell(row, ColumnDisk, Decimal(drive_ + 1));
+            rows_.SetCell(row, ColumnPartition, Decimal(++number));
+            rows_.SetCell(row, ColumnId, code);
+            rows_.SetCell(row, ColumnIdName, known ? known->name : texts::GptUnknownName);
+            rows_.SetCell(row, ColumnKind, texts::KindGpt);
+            rows_.SetCell(row, ColumnSizeMb, MegabytesFromSectors(last >= first ? last - first + 1 : 0));
+            auto& side = rows_.MutableSide(row);
+            side.drive = drive_;
+            side.scannedId = code;
+            const uint64_t offset = uint64_t{index} * table.entrySize;
+            side.entrySectorPosition = (table.entryLba + offset / SectorSize) * SectorSize;
+            side.idByteOffset = static_cast<uint32_t>(offset % SectorSize);
+            side.partitionStart = first * SectorSize;
+            side.disk = identity_;
+            side.gpt = GptEntrySide{index, std::vector<uint8_t>(entry, entry + table.entrySize), type,
+                                    LoadLe64(entry + GptEntryAttributes)};
+            rows_.MutableDeviceMap().push_back({row, drive_, number});
+        }
+        return true;
+    }
+
     // A row for the entry at `idByteOffset` - EntryType of `sector`.
     int AddRow(const Sector& sector, uint64_t sectorPosition, uint32_t idByteOffset, const char* kind) {
         const int row = rows_.AppendRow();
@@ -127,10 +182,11 @@ class DriveWalk {
     PartitionRows& rows_;
     SectorDevice& device_;
     uint32_t drive_;
-    DiskIdentity identity_;
+    DiskIdentity identity_;  // gains the GPT disk GUID once the GPT is read
     std::vector<DeviceMapEntry>& logicalEntries_;
     std::set<uint64_t> entrySectors_{0};  // sectors holding rows' entries: the MBR and every EBR
     bool gptDisk_ = false;
+    bool gptWalked_ = false;
     uint32_t shown_ = 0;      // S: the number shown in column "分区"
     uint32_t primaries_ = 0;  // P: Windows number of the MBR partitions
     uint32_t logicals_ = 0;   // L: Windows position of a logical partition on its drive

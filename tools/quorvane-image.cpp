@@ -18,6 +18,7 @@
 #include "platform/image/ImageFile.h"
 #include "platform/image/ImagePlatform.h"
 #include "scan/DiskFormat.h"
+#include "scan/GptTypes.h"
 #include "scan/PartitionRows.h"
 #include "text/Texts.h"
 #include "tools/Utf8.h"
@@ -89,6 +90,11 @@ void PrintJson(const PartitionRows& rows) {
         std::string windowsPartition = "null";
         for (const DeviceMapEntry& entry : rows.DeviceMap())
             if (entry.row == row) windowsPartition = std::to_string(entry.partition);
+        if (side.gpt)
+            std::printf("\"type_guid\": \"%s\", \"attributes\": \"%016llX\", ", GuidText(side.gpt->typeGuid).c_str(),
+                        static_cast<unsigned long long>(side.gpt->attributes));
+        if (side.gptHeader != GptHeaderUse::None)
+            std::printf("\"gpt_header\": \"%s\", ", side.gptHeader == GptHeaderUse::Backup ? "backup" : "primary");
         std::printf(
             "\"entry_sector_position\": %llu, \"id_byte_offset\": %u, \"start\": \"%s\", "
             "\"windows_partition\": %s}",

@@ -34,28 +34,29 @@ class ImageDevice : public SectorDevice {
         return true;
     }
 
-    bool Read(SectorSpan buffer, uint32_t& transferred) override {
+    bool Read(std::span<uint8_t> buffer, uint32_t& transferred) override {
         transferred = 0;
         const auto verdict = platform_.Intercept(PlatformCall::Read, drive_, letter_, position_);
         noMedium_ = !file_;
         if (verdict.fail || !file_) return false;
         // A disk is whole sectors: Windows fails a read that does not lie
-        // whole on it (ERROR_SECTOR_NOT_FOUND) rather than reading less.
-        if (position_ > length_ || length_ - position_ < SectorSize) return false;
-        size_t wanted = SectorSize;
-        if (verdict.shortTransfer) wanted = SectorSize / 2;
+        // whole on it (ERROR_SECTOR_NOT_FOUND) rather than reading less, and
+        // one that does not start and end on sector boundaries.
+        if (position_ > length_ || length_ - position_ < buffer.size() || !Aligned(buffer.size())) return false;
+        size_t wanted = buffer.size();
+        if (verdict.shortTransfer) wanted = buffer.size() / 2;
         const size_t got = file_->ReadAt(base_ + position_, buffer.data(), wanted);
         transferred = static_cast<uint32_t>(got);
         position_ += got;
         return true;
     }
 
-    bool Write(ConstSectorSpan buffer, uint32_t& transferred) override {
+    bool Write(std::span<const uint8_t> buffer, uint32_t& transferred) override {
         transferred = 0;
         const auto verdict = platform_.Intercept(PlatformCall::Write, drive_, letter_, position_);
         if (verdict.fail || !file_) return false;
-        if (position_ > length_ || length_ - position_ < SectorSize) return false;
-        const size_t count = verdict.shortTransfer ? SectorSize / 2 : SectorSize;
+        if (position_ > length_ || length_ - position_ < buffer.size() || !Aligned(buffer.size())) return false;
+        const size_t count = verdict.shortTransfer ? buffer.size() / 2 : buffer.size();
         if (!file_->WriteAt(base_ + position_, buffer.data(), count)) return false;
         transferred = static_cast<uint32_t>(count);
         position_ += count;
@@ -72,6 +73,13 @@ class ImageDevice : public SectorDevice {
         return length_;
     }
     bool NoMedium() const override { return noMedium_; }
+
+ private:
+    bool Aligned(size_t count) const {
+        return count != 0 && count % SectorSize == 0 && position_ % SectorSize == 0;
+    }
+
+ public:
 
  private:
     ImagePlatform& platform_;

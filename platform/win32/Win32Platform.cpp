@@ -30,9 +30,9 @@ class Win32Device : public SectorDevice {
         return !(low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);
     }
 
-    bool Read(SectorSpan buffer, uint32_t& transferred) override {
+    bool Read(std::span<uint8_t> buffer, uint32_t& transferred) override {
         DWORD count = 0;
-        const BOOL ok = ReadFile(handle_.Get(), buffer.data(), SectorSize, &count, nullptr);
+        const BOOL ok = ReadFile(handle_.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr);
         transferred = count;
         if (!ok) {
             const DWORD error = GetLastError();
@@ -60,9 +60,9 @@ class Win32Device : public SectorDevice {
         return static_cast<uint64_t>(end.QuadPart);
     }
 
-    bool Write(ConstSectorSpan buffer, uint32_t& transferred) override {
+    bool Write(std::span<const uint8_t> buffer, uint32_t& transferred) override {
         DWORD count = 0;
-        const BOOL ok = WriteFile(handle_.Get(), buffer.data(), SectorSize, &count, nullptr);
+        const BOOL ok = WriteFile(handle_.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr);
         transferred = count;
         return ok != FALSE;
     }

@@ -73,7 +73,7 @@ TEST(WriteSafety, GptDiskKeepsItsProtectiveEntryAndGetsNoTemporaryLetter) {
 
     ProgramRun to({gpt, mbr.image});
     EXPECT_EQ(to.Command({"/M", "2", "1", "EE"}), ExitNotApplied);
-    EXPECT_EQ(to.session.Failures(), (ChangeFailures{{1, FailureCause::ToProtective}}));
+    EXPECT_EQ(to.session.Failures(), (ChangeFailures{{to.Row("2", "1"), FailureCause::ToProtective}}));
     ExpectImage(beforeGpt, gpt, {});
     ExpectImage(beforeMbr, mbr.image, {});
 }

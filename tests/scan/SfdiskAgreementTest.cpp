@@ -59,6 +59,20 @@ json SfdiskMbrPartitions(const std::string& image) {
     return table.value("partitions", json::array());
 }
 
+// The partitions of a GPT as sfdisk lists them (in entry order).
+json SfdiskGptPartitions(const std::string& image) {
+    return json::parse(MustRun("sfdisk --json " + Quote(image)))["partitiontable"].value("partitions", json::array());
+}
+
+// The four-digit codes of the types these tests make.
+std::string GptCode(const std::string& typeGuid) {
+    if (typeGuid == "C12A7328-F81F-11D2-BA4B-00A0C93EC93B") return "EF00";
+    if (typeGuid == "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7") return "0700";
+    if (typeGuid == "0FC63DAF-8483-4772-8E79-3D69D8477DE4") return "8300";
+    if (typeGuid == "0657FD6D-A4AB-43C4-84E5-0933C84B4F4F") return "8200";
+    return "----";
+}
+
 // Rows in scan order: used MBR slots in slot order, a 05/0F container
 // followed by its logicals in chain order. Windows counts the primaries that
 // are not 05/0F first, then the logicals; 0x85 is a primary whose logicals
@@ -87,6 +101,15 @@ std::vector<ExpectedRow> ExpectedRows(const std::vector<std::string>& images) {
         const auto windows = [gpt](int& number) { return gpt ? json(nullptr) : json(++number); };
         int shown = 0, windowsPrimary = 0, windowsLogical = counted;
         for (const json& p : primaries) {
+            if (type(p) == 0xEE) {  // the protective entry: no number; the GPT partitions follow it
+                rows.push_back({std::to_string(d + 1), "", "EE", Start(p["start"]), HalfEvenMb(p["size"]),
+                                "主" + active(p), nullptr});
+                int number = 0;
+                for (const json& g : SfdiskGptPartitions(images[d]))
+                    rows.push_back({std::to_string(d + 1), std::to_string(++number), GptCode(g["type"]),
+                                    Start(g["start"]), HalfEvenMb(g["size"]), "GPT", json(number)});
+                continue;
+            }
             const bool container = type(p) == 0x05 || type(p) == 0x0F;
             rows.push_back({std::to_string(d + 1), container ? "" : std::to_string(++shown), Hex2(type(p)),
                             Start(p["start"]), HalfEvenMb(p["size"]), (container ? "扩展" : "主") + active(p),
