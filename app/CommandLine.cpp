@@ -98,7 +98,8 @@ CommandOutcome ProcessCommandLine(const std::vector<std::string>& parameters, Pa
         const std::string& value = parameters[3];
         if (row < 0) return Invalid;
         if (option == "/M") {
-            if (value.empty() || value.size() > 2) return Invalid;
+            // Two digits, or four on a GPT row; the writer tells which the row takes.
+            if (value.empty() || value.size() == 3 || value.size() > 4) return Invalid;
             rows.SetCell(row, ColumnId, value);  // as given; the writer upper-cases it
         } else {
             rows.SetCell(row, ColumnLabel, CutLabel(value, LabelLimitOf(rows.Side(row).fileSystem)));

@@ -1,5 +1,6 @@
 #include "app/RowEdit.h"
 
+#include "apply/GptTypeWriter.h"
 #include "apply/PartitionIdWriter.h"
 #include "scan/IdNameTable.h"
 #include "text/Gbk.h"
@@ -9,12 +10,10 @@ namespace quorvane {
 std::optional<FailureCause> ModifyRow(PartitionRows& rows, int row, const RowEdit& edit) {
     if (!rows.Exists(row)) return std::nullopt;
     if (UpperCaseAscii(edit.id) != rows.Side(row).scannedId && edit.id != rows.Cell(row, ColumnId)) {
-        const auto newId = ParseIdText(edit.id);
-        if (!newId) return FailureCause::BadId;
-        if (const auto refusal = RefuseIdChange(rows, row, *newId)) return refusal;
+        if (const auto refusal = RefuseIdText(rows, row, edit.id)) return refusal;
     }
     rows.SetCell(row, ColumnId, edit.id);
-    rows.SetCell(row, ColumnIdName, LookupIdName(rows.Cell(row, ColumnId)));
+    rows.SetCell(row, ColumnIdName, IdNameOfRow(rows, row, rows.Cell(row, ColumnId)));
     // Changing only the ID never rewrites the label: a label the field could
     // not hold whole (a 32-character NTFS label) stays as it is.
     if (edit.labelEnabled && edit.label != edit.labelShown) rows.SetCell(row, ColumnLabel, edit.label);

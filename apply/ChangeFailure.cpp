@@ -28,6 +28,9 @@ const char* CauseText(FailureCause cause) {
         case FailureCause::Dynamic: return texts::RefuseDynamic;
         case FailureCause::ContainerInUse: return texts::RefuseContainerInUse;
         case FailureCause::SecondContainer: return texts::RefuseSecondContainer;
+        case FailureCause::UnknownCode: return texts::FailUnknownCode;
+        case FailureCause::IdWidth: return texts::FailIdWidth;
+        case FailureCause::GptMismatch: return texts::FailGptMismatch;
     }
     return "";
 }
@@ -43,7 +46,9 @@ std::string DescribeFailure(const PartitionRows& rows, const ChangeFailure& fail
     std::string text = texts::FailureDisk;
     text += rows.Cell(failure.row, ColumnDisk);
     const std::string& partition = rows.Cell(failure.row, ColumnPartition);
-    if (partition.empty()) {
+    if (rows.Side(failure.row).scannedId == "EE") {
+        text += texts::FailureProtective;
+    } else if (partition.empty()) {
         text += texts::FailureContainer;
     } else {
         text += texts::FailurePartition;

@@ -30,6 +30,9 @@ enum class FailureCause {
     Dynamic,          // from or to 42
     ContainerInUse,   // a container holding logical partitions to a non-container
     SecondContainer,  // to 05/0F on a drive that has a container
+    UnknownCode,      // a four-digit code the GPT type table does not hold
+    IdWidth,          // a two-digit ID on a GPT row or a four-digit code on an MBR row
+    GptMismatch,      // the GPT's primary and backup disagree or a CRC is wrong
 };
 
 struct ChangeFailure {

@@ -1,6 +1,10 @@
 #include "apply/PartitionIdWriter.h"
 
+#include <map>
 #include <vector>
+
+#include "apply/GptTypeWriter.h"
+#include "text/Texts.h"
 
 #include "apply/SectorPatch.h"
 #include "scan/IdNameTable.h"
@@ -33,15 +37,11 @@ FailureCause CauseOf(PatchResult result) {
 void PlanIdByte(Platform& platform, const PartitionRows& rows, int row, std::vector<PlannedSector>& plan,
                 ChangeFailures& failures) {
     const RowSideEntries& side = rows.Side(row);
-    const auto newId = ParseIdText(rows.Cell(row, ColumnId));
-    if (!newId) {
-        failures.push_back({row, FailureCause::BadId});
-        return;
-    }
-    if (const auto refusal = RefuseIdChange(rows, row, *newId)) {
+    if (const auto refusal = RefuseIdText(rows, row, rows.Cell(row, ColumnId))) {
         failures.push_back({row, *refusal});
         return;
     }
+    const auto newId = ParseIdText(rows.Cell(row, ColumnId));
     if (!side.tableSigned) {
         failures.push_back({row, FailureCause::NoSignature});
         return;
@@ -90,6 +90,12 @@ void PlanIdByte(Platform& platform, const PartitionRows& rows, int row, std::vec
 }
 
 }  // namespace
+
+std::string IdNameOfRow(const PartitionRows& rows, int row, std::string_view id) {
+    if (!rows.Side(row).gpt) return std::string(LookupIdName(id));
+    const GptType* type = FindGptTypeByCode(UpperCaseAscii(id));
+    return type ? std::string(type->name) : std::string(texts::GptUnknownName);
+}
 
 std::optional<uint8_t> ParseIdText(std::string_view idText) {
     if (idText.empty() || idText.size() > 2) return std::nullopt;
@@ -141,10 +147,20 @@ std::vector<PlannedSector> PlanPartitionIds(Platform& platform, PartitionRows& r
     for (int row = 0; row < rows.Count(); ++row) {
         const std::string id = UpperCaseAscii(rows.Cell(row, ColumnId));
         rows.SetCell(row, ColumnId, id);
-        rows.SetCell(row, ColumnIdName, LookupIdName(id));
+        rows.SetCell(row, ColumnIdName, IdNameOfRow(rows, row, id));
     }
     std::vector<PlannedSector> plan;
-    for (const int row : changed) PlanIdByte(platform, rows, row, plan, failures);
+    std::map<uint32_t, std::vector<int>> gptRows;  // by drive: one plan for all of a disk's GPT changes
+    for (const int row : changed) {
+        if (rows.Side(row).gpt)
+            gptRows[rows.Side(row).drive].push_back(row);
+        else
+            PlanIdByte(platform, rows, row, plan, failures);
+    }
+    for (const auto& [drive, gpt] : gptRows) {
+        std::vector<PlannedSector> gptPlan = PlanGptTypes(platform, rows, gpt, failures);
+        plan.insert(plan.end(), gptPlan.begin(), gptPlan.end());
+    }
     // A sector whose rows all hold their new ID already needs no write.
     std::erase_if(plan, [](const PlannedSector& sector) { return sector.rows.empty(); });
     return plan;

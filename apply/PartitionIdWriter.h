@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -14,6 +15,9 @@
 #include "scan/PartitionRows.h"
 
 namespace quorvane {
+
+// The name cell for an ID text of the row: the MBR name, or the GPT type's.
+std::string IdNameOfRow(const PartitionRows& rows, int row, std::string_view id);
 
 // One or two hexadecimal digits, either case; anything else is refused.
 std::optional<uint8_t> ParseIdText(std::string_view idText);

@@ -44,6 +44,7 @@ class DriveWalk {
               std::vector<DeviceMapEntry>& logicalEntries)
         : rows_(rows), device_(device), drive_(drive), identity_(identity), logicalEntries_(logicalEntries) {}
 
+    const DiskIdentity& Identity() const { return identity_; }
     // Whether an EBR could not be read (its chain was cut short).
     bool ReadFailed() const { return readFailed_; }
 
@@ -261,11 +262,11 @@ ScanReport ScanDisks(Platform& platform, PartitionRows& rows) {
             if (!device->NoMedium()) report.unreadDrives.push_back(drive);
             continue;
         }
-        const DiskIdentity identity{LoadLe32(mbr.data() + DiskSignatureOffset), device->Size()};
-        report.drives.push_back({drive, identity});
+        const DiskIdentity identity{LoadLe32(mbr.data() + DiskSignatureOffset), device->Size(), std::nullopt};
         DriveWalk walk(rows, *device, drive, identity, logicalEntries);
         // Rows stop at RowCapacity: what would not fit is left out.
         report.rowsFull = !walk.Walk(mbr);
+        report.drives.push_back({drive, walk.Identity()});
         if (walk.ReadFailed()) report.unreadDrives.push_back(drive);
     }
     report.drivesCounted = static_cast<int>(wanted);

@@ -81,6 +81,10 @@ bool KnownKind(uint8_t kind) {
 UndoDisk UndoDiskOf(const DiskIdentity& disk) {
     UndoDisk undo;
     for (size_t i = 0; i < 4; ++i) undo.id[i] = static_cast<uint8_t>(disk.signature >> (8 * i));
+    if (disk.gptGuid) {
+        undo.idKind = DiskIdKind::GptGuid;
+        undo.id = *disk.gptGuid;
+    }
     undo.size = disk.size.value_or(0);
     undo.sectorSize = SectorSize;
     return undo;

@@ -4,6 +4,7 @@
 
 #include "apply/SectorPatch.h"
 #include "scan/DiskFormat.h"
+#include "scan/GptTypes.h"
 #include "text/Gbk.h"
 #include "text/Texts.h"
 #include "undo/UndoFile.h"
@@ -15,7 +16,8 @@ namespace {
 std::string DiskLine(const UndoDisk& disk, const char* cause) {
     char signature[16];
     std::snprintf(signature, sizeof signature, "%02X%02X%02X%02X", disk.id[3], disk.id[2], disk.id[1], disk.id[0]);
-    return std::string(texts::RestoreDisk) + signature + texts::FailureColon + cause;
+    const std::string id = disk.idKind == DiskIdKind::GptGuid ? GuidText(disk.id) : signature;
+    return std::string(texts::RestoreDisk) + id + texts::FailureColon + cause;
 }
 
 // The letter of the volume that starts at `start` on `drive` and has this
@@ -156,7 +158,8 @@ RestoreOutcome RestoreUndoFile(Platform& platform, const std::string& path, cons
     }
     // As the recorded run did: labels and boot sectors through their volumes
     // first, then the tables, which can renumber the partitions behind them.
-    for (const UndoKind kind : {UndoKind::Label, UndoKind::BootSector, UndoKind::TableSector}) {
+    // A GPT's backup copy goes first, as the recorded run wrote it.
+    for (const UndoKind kind : {UndoKind::Label, UndoKind::BootSector, UndoKind::GptSector, UndoKind::TableSector}) {
         for (const Step& step : steps) {
             const UndoRecord& record = *step.record;
             if (record.kind != kind) continue;
@@ -168,7 +171,7 @@ RestoreOutcome RestoreUndoFile(Platform& platform, const std::string& path, cons
                                                                  : platform.OpenPhysicalDrive(step.drive, Access::ReadWrite);
                 done = device && WriteIfUnchanged(*device, record.position, ToSector(record.after),
                                                   ToSector(record.before)) == PatchResult::Done;
-                if (done && kind == UndoKind::TableSector) static_cast<void>(device->RefreshLayout());
+                if (done && kind != UndoKind::BootSector) static_cast<void>(device->RefreshLayout());
             }
             if (!done) problems.push_back(DiskLine(record.disk, texts::RestoreWriteFailed));
         }

@@ -1,0 +1,139 @@
+#include "apply/GptTypeWriter.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "apply/PartitionIdWriter.h"
+#include "scan/Crc32.h"
+#include "scan/GptWalk.h"
+#include "text/Gbk.h"
+
+namespace quorvane {
+
+namespace {
+
+bool IsHexDigits(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    });
+}
+
+bool IsDynamicCode(std::string_view code) {
+    return code == LdmDataCode || code == LdmMetadataCode;
+}
+
+// Both tables as they are now, when they are whole and agree with each
+// other and with the scan.
+std::optional<FailureCause> ReadBothTables(SectorDevice& device, const RowSideEntries& side, GptTable& primary,
+                                           GptTable& backup) {
+    if (const auto cause = CheckDiskIdentity(device, side.disk)) return cause;
+    const uint64_t diskSectors = side.disk.size.value_or(0) / SectorSize;
+    auto first = ReadGptTable(device, 1, diskSectors);
+    auto second = diskSectors > 2 ? ReadGptTable(device, diskSectors - 1, diskSectors) : std::nullopt;
+    if (!first || !second) return FailureCause::GptMismatch;
+    if (first->diskGuid != side.disk.gptGuid) return FailureCause::Replaced;
+    const size_t bytes = size_t{first->entryCount} * first->entrySize;
+    if (second->diskGuid != first->diskGuid || first->alternateLba != second->headerLba ||
+        second->alternateLba != 1 || second->entryCount != first->entryCount ||
+        second->entrySize != first->entrySize || !std::equal(first->array.begin(), first->array.begin() + bytes, second->array.begin()))
+        return FailureCause::GptMismatch;
+    primary = std::move(*first);
+    backup = std::move(*second);
+    return std::nullopt;
+}
+
+// The sectors of one table that the changes touch, before and after: the
+// changed entry sectors, then the header.
+void PlanTable(const GptTable& before, const std::vector<uint8_t>& array, const RowSideEntries& side,
+               const std::vector<int>& rows, const std::vector<uint32_t>& changedEntries,
+               std::vector<PlannedSector>& plan) {
+    std::vector<uint64_t> sectors;
+    for (const uint32_t index : changedEntries) sectors.push_back(uint64_t{index} * before.entrySize / SectorSize);
+    std::sort(sectors.begin(), sectors.end());
+    sectors.erase(std::unique(sectors.begin(), sectors.end()), sectors.end());
+    PlannedSector sector;
+    sector.kind = UndoKind::GptSector;
+    sector.drive = side.drive;
+    sector.disk = side.disk;
+    sector.rows = rows;
+    for (const uint64_t s : sectors) {
+        sector.position = (before.entryLba + s) * SectorSize;
+        std::copy_n(before.array.begin() + s * SectorSize, SectorSize, sector.before.begin());
+        std::copy_n(array.begin() + s * SectorSize, SectorSize, sector.after.begin());
+        plan.push_back(sector);
+    }
+    sector.position = before.headerLba * SectorSize;
+    sector.before = before.header;
+    sector.after = before.header;
+    StoreLe32(sector.after.data() + GptArrayCrcField,
+              Crc32(std::span(array).first(size_t{before.entryCount} * before.entrySize)));
+    StoreLe32(sector.after.data() + GptHeaderCrcField, GptHeaderCrc(sector.after));
+    plan.push_back(sector);
+}
+
+}  // namespace
+
+std::optional<FailureCause> RefuseIdText(const PartitionRows& rows, int row, std::string_view text) {
+    const RowSideEntries& side = rows.Side(row);
+    const bool hex = !text.empty() && IsHexDigits(text);
+    if (!side.gpt) {
+        if (hex && text.size() == 4) return FailureCause::IdWidth;
+        const auto newId = ParseIdText(text);
+        if (!newId) return FailureCause::BadId;
+        return RefuseIdChange(rows, row, *newId);
+    }
+    if (hex && text.size() <= 2) return FailureCause::IdWidth;
+    if (!hex || text.size() != 4) return FailureCause::BadId;
+    const std::string code = UpperCaseAscii(text);
+    if (!FindGptTypeByCode(code)) return FailureCause::UnknownCode;
+    if (IsDynamicCode(code) || IsDynamicCode(side.scannedId)) return FailureCause::Dynamic;
+    return std::nullopt;
+}
+
+std::vector<PlannedSector> PlanGptTypes(Platform& platform, const PartitionRows& rows, const std::vector<int>& changed,
+                                        ChangeFailures& failures) {
+    std::vector<int> accepted;
+    for (const int row : changed) {
+        if (const auto refusal = RefuseIdText(rows, row, rows.Cell(row, ColumnId)))
+            failures.push_back({row, *refusal});
+        else
+            accepted.push_back(row);
+    }
+    if (accepted.empty()) return {};
+    const RowSideEntries& side = rows.Side(accepted.front());
+    const auto failAll = [&](FailureCause cause) {
+        for (const int row : accepted) failures.push_back({row, cause});
+        return std::vector<PlannedSector>{};
+    };
+    const auto device = platform.OpenPhysicalDrive(side.drive, Access::Read);
+    if (!device) return failAll(FailureCause::OpenDrive);
+    GptTable primary, backup;
+    if (const auto cause = ReadBothTables(*device, side, primary, backup)) return failAll(*cause);
+
+    std::vector<uint8_t> array = primary.array;
+    std::vector<int> written;
+    std::vector<uint32_t> entries;
+    for (const int row : accepted) {
+        const GptEntrySide& entry = *rows.Side(row).gpt;
+        uint8_t* now = array.data() + size_t{entry.index} * primary.entrySize;
+        if (entry.index >= primary.entryCount || !std::equal(entry.entry.begin(), entry.entry.end(), now)) {
+            failures.push_back({row, FailureCause::Stale});
+            continue;
+        }
+        const auto guid = ParseGuid(FindGptTypeByCode(UpperCaseAscii(rows.Cell(row, ColumnId)))->guid);
+        if (std::equal(guid->begin(), guid->end(), now + GptEntryTypeGuid)) continue;  // already that type
+        std::copy(guid->begin(), guid->end(), now + GptEntryTypeGuid);
+        written.push_back(row);
+        entries.push_back(entry.index);
+    }
+    if (written.empty()) return {};
+    // The backup copy first; the backup array holds the same entries.
+    std::vector<PlannedSector> plan;
+    std::vector<uint8_t> backupArray = backup.array;
+    std::copy_n(array.begin(), size_t{primary.entryCount} * primary.entrySize, backupArray.begin());
+    PlanTable(backup, backupArray, side, written, entries, plan);
+    PlanTable(primary, array, side, written, entries, plan);
+    return plan;
+}
+
+}  // namespace quorvane
