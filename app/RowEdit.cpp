@@ -3,7 +3,9 @@
 #include "apply/GptTypeWriter.h"
 #include "apply/PartitionIdWriter.h"
 #include "scan/IdNameTable.h"
+#include "scan/GptWalk.h"
 #include "text/Gbk.h"
+#include "text/Texts.h"
 
 namespace quorvane {
 
@@ -22,6 +24,26 @@ std::optional<FailureCause> ModifyRow(PartitionRows& rows, int row, const RowEdi
 
 LabelLimit RowLabelLimit(const PartitionRows& rows, int row) {
     return rows.Exists(row) ? LabelLimitOf(rows.Side(row).fileSystem) : LabelLimit{};
+}
+
+bool RowTakesLabel(const PartitionRows& rows, int row) {
+    const std::string& id = rows.Cell(row, ColumnId);
+    return !IsExtendedId(id) && !(rows.Exists(row) && rows.Side(row).scannedId == "EE");
+}
+
+size_t IdDigitsOfRow(const PartitionRows& rows, int row) {
+    return rows.Exists(row) && rows.Side(row).gpt ? 4 : 2;
+}
+
+RowTint TintOfRow(const PartitionRows& rows, int row) {
+    if (!rows.Exists(row)) return RowTint::Normal;
+    const std::string& id = rows.Cell(row, ColumnId);
+    const auto& gpt = rows.Side(row).gpt;
+    if (gpt && id == BasicDataCode && (gpt->attributes & GptAttributeHidden)) return RowTint::Red;
+    for (const char* red : {"11", "12", "14", "16", "17", "BB", "A0", "1B", "1C", "BC", "27", "DD", "DE"})
+        if (!gpt && id == red) return RowTint::Red;
+    if (rows.Cell(row, ColumnKind) == texts::KindExtended || rows.Side(row).scannedId == "EE") return RowTint::Grey;
+    return RowTint::Normal;
 }
 
 }  // namespace quorvane

@@ -28,4 +28,17 @@ std::optional<FailureCause> ModifyRow(PartitionRows& rows, int row, const RowEdi
 // The label field's limit for a row: by its volume's file system.
 LabelLimit RowLabelLimit(const PartitionRows& rows, int row);
 
+// Whether the row's label can be edited: not for an extended container nor
+// for a GPT disk's protective entry, which carry no volume.
+bool RowTakesLabel(const PartitionRows& rows, int row);
+
+// Digits of the ID field: four for a GPT partition's type code, else two.
+size_t IdDigitsOfRow(const PartitionRows& rows, int row);
+
+// How the list draws a row: grey for containers and the protective entry,
+// red for hidden partitions and the IDs of recovery and vendor partitions
+// (a hidden basic-data GPT partition too). Red wins over grey.
+enum class RowTint { Normal, Grey, Red };
+RowTint TintOfRow(const PartitionRows& rows, int row);
+
 }  // namespace quorvane

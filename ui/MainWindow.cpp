@@ -62,7 +62,8 @@ MainWindow::MainWindow(HINSTANCE instance, Platform& platform)
       letterCaption_(propertiesGroup_, control_id::LetterCaption, texts::LetterCaptionText, 32, 32),
       idCaption_(propertiesGroup_, control_id::IdCaption, texts::IdCaptionText, 376, 32),
       labelCaption_(propertiesGroup_, control_id::LabelCaption, texts::LabelCaptionText, 152, 32),
-      idEdit_(propertiesGroup_, control_id::IdEdit, 440, 28, 25, ES_UPPERCASE),
+      // Wide enough for a GPT type code's four digits.
+      idEdit_(propertiesGroup_, control_id::IdEdit, 440, 28, 41, ES_UPPERCASE),
       labelEdit_(propertiesGroup_, control_id::LabelEdit, 192, 28, 113, 0),
       modifyButton_(propertiesGroup_, control_id::ModifyButton, texts::ModifyText, {552, 27, 81, 25}),
       letterEdit_(propertiesGroup_, control_id::LetterEdit, 72, 28, 25,

@@ -73,6 +73,7 @@ class MainWindow : public Shell, public RowObserver {
     // What the selected row put into the label field, and the field's limit.
     std::string labelShown_;
     LabelLimit labelLimit_;
+    size_t idDigits_ = 2;  // four on a GPT row
     // While "确定" runs, a close request waits until the failures are shown.
     bool holdCloseRequests_ = false;
     bool closeRequested_ = false;

@@ -13,25 +13,18 @@ namespace quorvane {
 
 namespace {
 
-constexpr size_t MaxIdChars = 2;
 constexpr COLORREF Red = RGB(255, 0, 0);
 constexpr COLORREF ExtendedRowGrey = RGB(128, 128, 128);
 // Asks the list for a notification per row before painting and per cell at
 // the row stage (the two flags share one bit; each stage reads its own).
 constexpr LRESULT CustomDrawAnswer = CDRF_NOTIFYITEMDRAW | CDRF_NOTIFYSUBITEMDRAW;
 
-// Hidden partitions and the IDs of recovery and vendor partitions.
-bool IsRedTextId(const std::string& id) {
-    for (const char* red : {"11", "12", "14", "16", "17", "BB", "A0", "1B", "1C", "BC", "27", "DD", "DE"})
-        if (id == red) return true;
-    return false;
-}
-
 }  // namespace
 
 void MainWindow::OnRowStateChange(int row) {
     const std::string id = Rows().Cell(row, ColumnId);
-    labelEdit_.SetEnabled(!IsExtendedId(id));
+    labelEdit_.SetEnabled(RowTakesLabel(Rows(), row));
+    idDigits_ = IdDigitsOfRow(Rows(), row);
     labelCaption_.SetEnabled(labelEdit_.Enabled());
     letterEdit_.SetText(Rows().Cell(row, ColumnLetter));
     labelLimit_ = RowLabelLimit(Rows(), row);
@@ -50,9 +43,11 @@ void MainWindow::OnListClick() {
 
 LRESULT MainWindow::OnListCustomDraw(CustomDraw& draw) {
     // Before painting the row is -1 and every cell reads empty.
-    if (Rows().Cell(draw.row, ColumnKind) == texts::KindExtended) draw.textColour = ExtendedRowGrey;
-    // Red is set later, so it wins over grey.
-    if (IsRedTextId(Rows().Cell(draw.row, ColumnId))) draw.textColour = Red;
+    switch (TintOfRow(Rows(), draw.row)) {
+        case RowTint::Grey: draw.textColour = ExtendedRowGrey; break;
+        case RowTint::Red: draw.textColour = Red; break;
+        case RowTint::Normal: break;
+    }
     return CustomDrawAnswer;
 }
 
@@ -68,9 +63,9 @@ void MainWindow::OnIdEditChar(WPARAM& character) {
 void MainWindow::OnIdEditChange() {
     const int caret = idEdit_.CaretPosition();
     const std::string text = idEdit_.Text();
-    if (text.size() <= MaxIdChars) return;
+    if (text.size() <= idDigits_) return;
     // Pasted text can hold Chinese characters: the cut never splits one.
-    idEdit_.SetText(CutToBytes(text, MaxIdChars));
+    idEdit_.SetText(CutToBytes(text, idDigits_));
     idEdit_.SetCaretPosition(caret);
 }
 

@@ -67,5 +67,29 @@ TEST(RowEdit, LabelLimitFollowsTheFileSystem) {
     EXPECT_EQ(CutLabel(ntfs, RowLabelLimit(rows, 3)).size(), 10u);  // unknown: as FAT
 }
 
+// A GPT disk's rows: the protective entry (grey, no label, never changed) and
+// a hidden basic-data partition (red, four-digit codes only).
+TEST(RowEdit, GptRows) {
+    PartitionRows rows;
+    const int protective = rows.AppendRow();
+    rows.SetCell(protective, ColumnId, "EE");
+    rows.MutableSide(protective).scannedId = "EE";
+    rows.MutableSide(protective).gptDisk = true;
+    const int hidden = rows.AppendRow();
+    rows.SetCell(hidden, ColumnId, "0700");
+    rows.MutableSide(hidden).scannedId = "0700";
+    rows.MutableSide(hidden).gpt = GptEntrySide{1, {}, {}, uint64_t{1} << 62};
+
+    EXPECT_EQ(TintOfRow(rows, protective), RowTint::Grey);
+    EXPECT_FALSE(RowTakesLabel(rows, protective));
+    EXPECT_EQ(ModifyRow(rows, protective, {"07", "", "", false}), FailureCause::GptDisk);
+    EXPECT_EQ(TintOfRow(rows, hidden), RowTint::Red);
+    EXPECT_EQ(IdDigitsOfRow(rows, hidden), 4u);
+    EXPECT_EQ(ModifyRow(rows, hidden, {"07", "", "", true}), FailureCause::IdWidth);
+    EXPECT_FALSE(ModifyRow(rows, hidden, {"8300", "", "", true}));
+    EXPECT_EQ(rows.Cell(hidden, ColumnIdName), "Linux \xCE\xC4\xBC\xFE\xCF\xB5\xCD\xB3");  // "Linux 文件系统"
+    EXPECT_EQ(TintOfRow(rows, hidden), RowTint::Normal);
+}
+
 }  // namespace
 }  // namespace quorvane
