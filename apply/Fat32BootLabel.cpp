@@ -64,7 +64,7 @@ std::vector<PlannedSector> PlanFat32BootLabel(Platform& platform, const Partitio
         failures.push_back({row, CauseOf(read)});
         return {};
     }
-    if (!PassesFat32Test(boot.before)) return {};  // not FAT32: no label field to keep in step
+    if (!PassesFat32Test(Head(boot.before))) return {};  // not FAT32: no label field to keep in step
     if (LoadLe32(boot.before.data() + Fat32SerialOffset) != boot.volumeSerial) {
         failures.push_back({row, FailureCause::VolumeReplaced});
         return {};
@@ -87,7 +87,7 @@ std::vector<PlannedSector> PlanFat32BootLabel(Platform& platform, const Partitio
         failures.push_back({row, FailureCause::BackupBoot});
         return plan;
     }
-    if (!PassesFat32Test(backup.before) || !SameBpb(backup.before, boot.before)) return plan;
+    if (!PassesFat32Test(Head(backup.before)) || !SameBpb(Head(backup.before), Head(boot.before))) return plan;
     backup.after = backup.before;
     std::copy(field.begin(), field.end(), backup.after.begin() + Fat32LabelOffset);
     plan.push_back(backup);

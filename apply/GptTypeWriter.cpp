@@ -27,7 +27,7 @@ bool IsDynamicCode(std::string_view code) {
 std::optional<FailureCause> ReadBothTables(SectorDevice& device, const RowSideEntries& side, GptTable& primary,
                                            GptTable& backup) {
     if (const auto cause = CheckDiskIdentity(device, side.disk)) return cause;
-    const uint64_t diskSectors = side.disk.size.value_or(0) / SectorSize;
+    const uint64_t diskSectors = side.disk.size.value_or(0) / device.LogicalSectorSize();
     auto first = ReadGptTable(device, 1, diskSectors);
     auto second = diskSectors > 2 ? ReadGptTable(device, diskSectors - 1, diskSectors) : std::nullopt;
     if (!first || !second) return FailureCause::GptMismatch;
@@ -48,7 +48,8 @@ void PlanTable(const GptTable& before, const std::vector<uint8_t>& array, const 
                const std::vector<int>& rows, const std::vector<uint32_t>& changedEntries,
                std::vector<PlannedSector>& plan) {
     std::vector<uint64_t> sectors;
-    for (const uint32_t index : changedEntries) sectors.push_back(uint64_t{index} * before.entrySize / SectorSize);
+    const uint32_t unit = before.unit;
+    for (const uint32_t index : changedEntries) sectors.push_back(uint64_t{index} * before.entrySize / unit);
     std::sort(sectors.begin(), sectors.end());
     sectors.erase(std::unique(sectors.begin(), sectors.end()), sectors.end());
     PlannedSector sector;
@@ -57,17 +58,17 @@ void PlanTable(const GptTable& before, const std::vector<uint8_t>& array, const 
     sector.disk = side.disk;
     sector.rows = rows;
     for (const uint64_t s : sectors) {
-        sector.position = (before.entryLba + s) * SectorSize;
-        std::copy_n(before.array.begin() + s * SectorSize, SectorSize, sector.before.begin());
-        std::copy_n(array.begin() + s * SectorSize, SectorSize, sector.after.begin());
+        sector.position = (before.entryLba + s) * unit;
+        sector.before.assign(before.array.begin() + s * unit, before.array.begin() + (s + 1) * unit);
+        sector.after.assign(array.begin() + s * unit, array.begin() + (s + 1) * unit);
         plan.push_back(sector);
     }
-    sector.position = before.headerLba * SectorSize;
-    sector.before = before.header;
-    sector.after = before.header;
+    sector.position = before.headerLba * unit;
+    sector.before = before.headerSector;
+    sector.after = before.headerSector;
     StoreLe32(sector.after.data() + GptArrayCrcField,
               Crc32(std::span(array).first(size_t{before.entryCount} * before.entrySize)));
-    StoreLe32(sector.after.data() + GptHeaderCrcField, GptHeaderCrc(sector.after));
+    StoreLe32(sector.after.data() + GptHeaderCrcField, GptHeaderCrc(Head(sector.after)));
     plan.push_back(sector);
 }
 

@@ -68,7 +68,7 @@ void PlanIdByte(Platform& platform, const PartitionRows& rows, int row, std::vec
             failures.push_back({row, CauseOf(result)});
             return;
         }
-        if (!HasBootSignature(read.before)) {
+        if (!HasBootSignature(Head(read.before))) {
             failures.push_back({row, FailureCause::Replaced});
             return;
         }
@@ -79,7 +79,7 @@ void PlanIdByte(Platform& platform, const PartitionRows& rows, int row, std::vec
     const uint32_t entryOffset = side.idByteOffset - EntryType;
     RawEntry wanted = side.scannedEntry;
     wanted[EntryType] = *newId;
-    const RawEntry now = ReadRawEntry(sector->before, entryOffset);
+    const RawEntry now = ReadRawEntry(Head(sector->before), entryOffset);
     if (now == wanted) return;  // already written (the same change made twice): nothing to do
     if (now != side.scannedEntry) {
         failures.push_back({row, FailureCause::Stale});
@@ -131,7 +131,7 @@ std::optional<FailureCause> RefuseIdChange(const PartitionRows& rows, int row, u
 
 std::optional<FailureCause> CheckDiskIdentity(SectorDevice& device, const DiskIdentity& scanned) {
     if (device.Size() != scanned.size) return FailureCause::Replaced;
-    Sector mbr{};
+    std::vector<uint8_t> mbr;
     const PatchResult read = ReadWholeSector(device, 0, mbr);
     if (read != PatchResult::Done) return CauseOf(read);
     if (LoadLe32(mbr.data() + DiskSignatureOffset) != scanned.signature) return FailureCause::Replaced;

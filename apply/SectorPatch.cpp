@@ -2,22 +2,23 @@
 
 namespace quorvane {
 
-PatchResult ReadWholeSector(SectorDevice& device, uint64_t position, Sector& sector) {
-    sector.fill(0);
+PatchResult ReadWholeSector(SectorDevice& device, uint64_t position, std::vector<uint8_t>& sector) {
+    sector.assign(device.LogicalSectorSize(), 0);
     uint32_t transferred = 0;
     if (!device.Seek(position)) return PatchResult::SeekFailed;
-    if (!device.Read(sector, transferred) || transferred != SectorSize) return PatchResult::ReadFailed;
+    if (!device.Read(sector, transferred) || transferred != sector.size()) return PatchResult::ReadFailed;
     return PatchResult::Done;
 }
 
-PatchResult WriteIfUnchanged(SectorDevice& device, uint64_t position, const Sector& before, const Sector& after) {
-    Sector now{};
+PatchResult WriteIfUnchanged(SectorDevice& device, uint64_t position, const std::vector<uint8_t>& before,
+                             const std::vector<uint8_t>& after) {
+    std::vector<uint8_t> now;
     const PatchResult read = ReadWholeSector(device, position, now);
     if (read != PatchResult::Done) return read;
-    if (now != before) return PatchResult::Changed;
+    if (now != before || after.size() != now.size()) return PatchResult::Changed;
     uint32_t transferred = 0;
     if (!device.Seek(position)) return PatchResult::SeekFailed;
-    if (!device.Write(after, transferred) || transferred != SectorSize) return PatchResult::WriteFailed;
+    if (!device.Write(after, transferred) || transferred != after.size()) return PatchResult::WriteFailed;
     return PatchResult::Done;
 }
 

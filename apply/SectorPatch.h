@@ -24,18 +24,19 @@ struct PlannedSector {
     uint32_t volumeSerial = 0;
     uint64_t volumeStart = 0;
     uint64_t position = 0;  // on the drive, or on the volume
-    Sector before{};
-    Sector after{};
+    std::vector<uint8_t> before;  // one whole sector of the drive
+    std::vector<uint8_t> after;
     std::vector<int> rows;  // whose changes it carries
 };
 
 // Done: the sector was read (ReadWholeSector) or written (WriteIfUnchanged).
 enum class PatchResult { Done, SeekFailed, ReadFailed, Changed, WriteFailed };
 
-// Positions, reads the whole sector (false on a failed or short read).
-PatchResult ReadWholeSector(SectorDevice& device, uint64_t position, Sector& sector);
+// Positions, reads one whole sector of the device's size.
+PatchResult ReadWholeSector(SectorDevice& device, uint64_t position, std::vector<uint8_t>& sector);
 
 // Reads the sector again; writes `after` only when it still holds `before`.
-PatchResult WriteIfUnchanged(SectorDevice& device, uint64_t position, const Sector& before, const Sector& after);
+PatchResult WriteIfUnchanged(SectorDevice& device, uint64_t position, const std::vector<uint8_t>& before,
+                             const std::vector<uint8_t>& after);
 
 }  // namespace quorvane

@@ -12,8 +12,12 @@
 
 namespace quorvane {
 
-// Every sector is taken to be 512 bytes; byte positions on a disk are 64-bit.
+// The size of an MBR, EBR, GPT header or boot-sector structure. A drive's
+// logical sectors are 512 or 4096 bytes (LogicalSectorSize); these
+// structures lie in the first 512 bytes of theirs. Byte positions on a disk
+// are 64-bit.
 inline constexpr uint32_t SectorSize = 512;
+inline constexpr uint32_t LargeSectorSize = 4096;
 
 enum class Access { Read, ReadWrite };
 
@@ -22,6 +26,9 @@ enum class Access { Read, ReadWrite };
 class SectorDevice {
  public:
     virtual ~SectorDevice() = default;
+    // The logical sector size (IOCTL_DISK_GET_DRIVE_GEOMETRY_EX); 512 where
+    // the system does not tell. Every read and write is whole sectors.
+    virtual uint32_t LogicalSectorSize() const = 0;
     // Moves the file pointer to an absolute byte position (FILE_BEGIN).
     virtual bool Seek(uint64_t position) = 0;
     // Reads whole sectors at the file pointer (a position and a length that

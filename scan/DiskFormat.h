@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -53,6 +54,13 @@ inline RawEntry ReadRawEntry(const Sector& sector, uint32_t offsetOfEntry) {
     RawEntry entry{};
     std::copy_n(sector.begin() + offsetOfEntry, PartitionEntrySize, entry.begin());
     return entry;
+}
+
+// The first 512 bytes of a sector of any size, where the structures lie.
+inline Sector Head(const std::vector<uint8_t>& bytes) {
+    Sector head{};
+    std::copy_n(bytes.begin(), std::min(bytes.size(), head.size()), head.begin());
+    return head;
 }
 
 struct PartitionEntry {

@@ -2,6 +2,8 @@
 
 #include "scan/DiskFormat.h"
 
+#include <vector>
+
 namespace quorvane {
 
 namespace {
@@ -15,18 +17,18 @@ bool IsPowerOfTwo(uint32_t value) {
     return value != 0 && (value & (value - 1)) == 0;
 }
 
-// Byte access through whole 512-byte reads, keeping the last sector read.
+// Byte access through whole-sector reads, keeping the last sector read.
 class ByteReader {
  public:
-    explicit ByteReader(SectorDevice& device) : device_(device) {}
+    explicit ByteReader(SectorDevice& device) : device_(device), sector_(device.LogicalSectorSize()) {}
 
     const uint8_t* At(uint64_t position, uint32_t count) {
-        const uint64_t sectorStart = position - position % SectorSize;
-        if (position - sectorStart + count > SectorSize) return nullptr;  // callers never straddle
+        const uint64_t unit = sector_.size();
+        const uint64_t sectorStart = position - position % unit;
+        if (position - sectorStart + count > unit) return nullptr;  // callers never straddle
         if (cached_ != sectorStart) {
             uint32_t transferred = 0;
-            if (!device_.Seek(sectorStart) || !device_.Read(sector_, transferred) ||
-                transferred != SectorSize) {
+            if (!device_.Seek(sectorStart) || !device_.Read(sector_, transferred) || transferred != unit) {
                 cached_.reset();
                 return nullptr;
             }
@@ -37,7 +39,7 @@ class ByteReader {
 
  private:
     SectorDevice& device_;
-    Sector sector_{};
+    std::vector<uint8_t> sector_;
     std::optional<uint64_t> cached_;
 };
 

@@ -30,8 +30,11 @@ uint32_t GptHeaderCrc(const Sector& header) {
 
 std::optional<GptTable> ReadGptTable(SectorDevice& device, uint64_t lba, uint64_t diskSectors) {
     GptTable table;
+    table.unit = device.LogicalSectorSize();
     table.headerLba = lba;
-    if (!ReadAt(device, lba * SectorSize, table.header)) return std::nullopt;
+    table.headerSector.resize(table.unit);
+    if (!ReadAt(device, lba * table.unit, table.headerSector)) return std::nullopt;
+    table.header = Head(table.headerSector);
     const uint8_t* h = table.header.data();
     const uint32_t headerSize = LoadLe32(h + GptHeaderSizeField);
     if (std::memcmp(h, Signature, sizeof Signature) != 0 || headerSize < MinHeaderSize || headerSize > SectorSize ||
@@ -43,23 +46,23 @@ std::optional<GptTable> ReadGptTable(SectorDevice& device, uint64_t lba, uint64_
     table.entryCount = LoadLe32(h + GptEntryCountField);
     table.entrySize = LoadLe32(h + GptEntrySizeField);
     // Entries of 128 bytes times a power of two, none straddling a sector.
-    if (table.entrySize < 128 || table.entrySize > SectorSize || (table.entrySize & (table.entrySize - 1)) != 0 ||
+    if (table.entrySize < 128 || table.entrySize > table.unit || (table.entrySize & (table.entrySize - 1)) != 0 ||
         table.entryCount == 0)
         return std::nullopt;
     const uint64_t bytes = uint64_t{table.entryCount} * table.entrySize;
-    const uint64_t sectors = (bytes + SectorSize - 1) / SectorSize;
+    const uint64_t sectors = (bytes + table.unit - 1) / table.unit;
     if (bytes > MaxArrayBytes || table.entryLba == 0 || table.entryLba >= diskSectors ||
         diskSectors - table.entryLba < sectors)
         return std::nullopt;
-    table.array.resize(sectors * SectorSize);
-    if (!ReadAt(device, table.entryLba * SectorSize, table.array)) return std::nullopt;
+    table.array.resize(sectors * table.unit);
+    if (!ReadAt(device, table.entryLba * table.unit, table.array)) return std::nullopt;
     if (LoadLe32(h + GptArrayCrcField) != Crc32(std::span(table.array).first(bytes))) return std::nullopt;
     return table;
 }
 
 GptRead ReadGpt(SectorDevice& device, std::optional<uint64_t> diskSize) {
     GptRead read;
-    const uint64_t diskSectors = diskSize.value_or(0) / SectorSize;
+    const uint64_t diskSectors = diskSize.value_or(0) / device.LogicalSectorSize();
     if (diskSectors < 3) return read;
     read.table = ReadGptTable(device, 1, diskSectors);
     if (!read.table) {

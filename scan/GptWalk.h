@@ -33,8 +33,10 @@ inline constexpr uint64_t GptAttributeHidden = uint64_t{1} << 62;
 inline constexpr uint64_t GptAttributeNoDriveLetter = uint64_t{1} << 63;
 
 struct GptTable {
+    uint32_t unit = SectorSize;  // the drive's logical sector size
     uint64_t headerLba = 0;
-    Sector header{};
+    std::vector<uint8_t> headerSector;  // the whole sector
+    Sector header{};                    // its first 512 bytes
     Guid diskGuid{};
     uint64_t alternateLba = 0;
     uint64_t entryLba = 0;

@@ -42,6 +42,7 @@ struct DiskIdentity {
     uint32_t signature = 0;        // the MBR's disk signature
     std::optional<uint64_t> size;  // in bytes, when the system tells it
     std::optional<Guid> gptGuid;   // the disk GUID of a GPT disk
+    uint32_t sectorSize = SectorSize;  // logical
     bool operator==(const DiskIdentity&) const = default;
 };
 

@@ -31,9 +31,11 @@ std::string IdText(uint8_t type) {
 // positioning or a short read leaves zeros where nothing was read, and counts
 // as a failure.
 bool ReadSector(SectorDevice& device, uint64_t position, Sector& sector) {
-    sector.fill(0);
+    std::vector<uint8_t> whole(device.LogicalSectorSize(), 0);
     uint32_t transferred = 0;
-    return device.Seek(position) && device.Read(sector, transferred) && transferred == SectorSize;
+    const bool read = device.Seek(position) && device.Read(whole, transferred) && transferred == whole.size();
+    sector = Head(whole);
+    return read;
 }
 
 // Walks one physical drive the way Windows reads it. Returns false once the
@@ -59,14 +61,14 @@ class DriveWalk {
             const bool extended = IsExtendedType(entry.type);
             const int row = AddRow(mbr, 0, IdByteOffsetOfSlot(slot), extended ? texts::KindExtended : texts::KindPrimary);
             if (row < 0) return false;
-            rows_.MutableSide(row).partitionStart = uint64_t{entry.firstSector} * SectorSize;
+            rows_.MutableSide(row).partitionStart = uint64_t{entry.firstSector} * unit_;
             if (entry.type == ProtectiveType) {
                 // No partition of its own: the GPT partitions follow it.
                 if (!WalkGpt(row)) return false;
             } else if (!extended) {
                 rows_.SetCell(row, ColumnPartition, Decimal(++shown_));
                 if (!gptDisk_) rows_.MutableDeviceMap().push_back({row, drive_, ++primaries_});
-            } else if (!WalkChain(uint64_t{entry.firstSector} * SectorSize, row)) {
+            } else if (!WalkChain(uint64_t{entry.firstSector} * unit_, row)) {
                 return false;
             }
         }
@@ -109,14 +111,14 @@ class DriveWalk {
             rows_.SetCell(row, ColumnId, code);
             rows_.SetCell(row, ColumnIdName, known ? known->name : texts::GptUnknownName);
             rows_.SetCell(row, ColumnKind, texts::KindGpt);
-            rows_.SetCell(row, ColumnSizeMb, MegabytesFromSectors(last >= first ? last - first + 1 : 0));
+            rows_.SetCell(row, ColumnSizeMb, MegabytesFromBytes(last >= first ? (last - first + 1) * unit_ : 0));
             auto& side = rows_.MutableSide(row);
             side.drive = drive_;
             side.scannedId = code;
             const uint64_t offset = uint64_t{index} * table.entrySize;
-            side.entrySectorPosition = (table.entryLba + offset / SectorSize) * SectorSize;
-            side.idByteOffset = static_cast<uint32_t>(offset % SectorSize);
-            side.partitionStart = first * SectorSize;
+            side.entrySectorPosition = (table.entryLba + offset / unit_) * unit_;
+            side.idByteOffset = static_cast<uint32_t>(offset % unit_);
+            side.partitionStart = first * unit_;
             side.disk = identity_;
             side.gpt = GptEntrySide{index, std::vector<uint8_t>(entry, entry + table.entrySize), type,
                                     LoadLe64(entry + GptEntryAttributes)};
@@ -138,7 +140,7 @@ class DriveWalk {
         std::string kindText = kind;
         if (entry.bootIndicator == ActiveBootIndicator) kindText += texts::ActiveSuffix;
         rows_.SetCell(row, ColumnKind, kindText);
-        rows_.SetCell(row, ColumnSizeMb, MegabytesFromSectors(entry.sectorCount));
+        rows_.SetCell(row, ColumnSizeMb, MegabytesFromBytes(uint64_t{entry.sectorCount} * unit_));
         auto& side = rows_.MutableSide(row);
         side.drive = drive_;
         side.scannedId = id;
@@ -167,7 +169,7 @@ class DriveWalk {
             const int row = AddRow(ebr, current, LogicalIdByteOffset, texts::KindLogical);
             if (row < 0) return false;
             rows_.SetCell(row, ColumnPartition, Decimal(++shown_));
-            rows_.MutableSide(row).partitionStart = current + uint64_t{logical.firstSector} * SectorSize;
+            rows_.MutableSide(row).partitionStart = current + uint64_t{logical.firstSector} * unit_;
             // An empty entry keeps its row but Windows gives it no number.
             if (logical.type != EmptyType) {
                 rows_.MutableSide(containerRow).holdsLogicals = true;
@@ -175,7 +177,7 @@ class DriveWalk {
             }
             const PartitionEntry link = ReadPartitionEntry(ebr, 1);
             if (!read || !IsExtendedType(link.type) || link.firstSector == 0) break;
-            current = base + uint64_t{link.firstSector} * SectorSize;
+            current = base + uint64_t{link.firstSector} * unit_;
         }
         return true;
     }
@@ -183,6 +185,7 @@ class DriveWalk {
     PartitionRows& rows_;
     SectorDevice& device_;
     uint32_t drive_;
+    uint32_t unit_ = device_.LogicalSectorSize();  // every LBA counts in these
     DiskIdentity identity_;  // gains the GPT disk GUID once the GPT is read
     std::vector<DeviceMapEntry>& logicalEntries_;
     std::set<uint64_t> entrySectors_{0};  // sectors holding rows' entries: the MBR and every EBR
@@ -255,6 +258,12 @@ ScanReport ScanDisks(Platform& platform, PartitionRows& rows) {
         if (!device) continue;
         ++opened;
         lastOpened = number;
+        // Only 512- and 4096-byte sectors are known to hold these tables.
+        const uint32_t unit = device->LogicalSectorSize();
+        if (unit != SectorSize && unit != LargeSectorSize) {
+            report.oddSectorDrives.push_back(drive);
+            continue;
+        }
         Sector mbr;
         if (!ReadSector(*device, 0, mbr)) {
             // An empty card reader opens but has no medium: no partitions,
@@ -262,7 +271,8 @@ ScanReport ScanDisks(Platform& platform, PartitionRows& rows) {
             if (!device->NoMedium()) report.unreadDrives.push_back(drive);
             continue;
         }
-        const DiskIdentity identity{LoadLe32(mbr.data() + DiskSignatureOffset), device->Size(), std::nullopt};
+        const DiskIdentity identity{LoadLe32(mbr.data() + DiskSignatureOffset), device->Size(), std::nullopt,
+                                    device->LogicalSectorSize()};
         DriveWalk walk(rows, *device, drive, identity, logicalEntries);
         // Rows stop at RowCapacity: what would not fit is left out.
         report.rowsFull = !walk.Walk(mbr);

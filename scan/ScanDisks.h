@@ -29,7 +29,10 @@ struct ScanReport {
     int drivesCounted = 0;               // by the registry
     int drivesOpened = 0;
     std::vector<SeenDrive> drives;  // every drive whose MBR was read
-    bool Complete() const { return diskCountRead && unreadDrives.empty() && !rowsFull && !drivesMissing; }
+    std::vector<uint32_t> oddSectorDrives;  // skipped: neither 512- nor 4096-byte sectors
+    bool Complete() const {
+        return diskCountRead && unreadDrives.empty() && !rowsFull && !drivesMissing && oddSectorDrives.empty();
+    }
 };
 
 // Drive numbers tried past the last drive that opened before the scan stops

@@ -8,6 +8,7 @@
 // Image k is physical drive k. Exit code: 0 all done, 1 a change did not reach
 // the disk, 2 the command line asked for nothing valid (or bad usage).
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -107,7 +108,8 @@ void PrintJson(const PartitionRows& rows) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: quorvane-image [--json] IMAGE...\n"
-                 "       quorvane-image [--undo-dir DIR] IMAGE... -- PARAM...\n");
+                 "       quorvane-image [--undo-dir DIR] IMAGE... -- PARAM...\n"
+                 "       --sector-size 4096: every image has 4096-byte logical sectors\n");
     return 2;
 }
 
@@ -117,6 +119,7 @@ int main(int argc, char** argv) {
     bool json = false;
     bool command = false;
     std::string undoDir;
+    uint32_t sectorSize = SectorSize;
     std::vector<std::string> images;
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i) {
@@ -129,6 +132,8 @@ int main(int argc, char** argv) {
             json = true;
         else if (arg == "--undo-dir" && i + 1 < argc)
             undoDir = argv[++i];
+        else if (arg == "--sector-size" && i + 1 < argc)
+            sectorSize = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
         else if (arg.size() > 1 && arg[0] == '-')
             return Usage();
         else
@@ -149,6 +154,7 @@ int main(int argc, char** argv) {
     }
 
     ImagePlatform platform(images);
+    platform.SetSectorSize(sectorSize);
     // Undo files go beside the first image unless told otherwise.
     if (undoDir.empty()) undoDir = (std::filesystem::absolute(images.front()).parent_path() / "quorvane-undo").string();
     platform.SetUndoFolder(undoDir);
@@ -178,6 +184,8 @@ int main(int argc, char** argv) {
     if (!scan.diskCountRead) std::fprintf(stderr, "quorvane-image: the disk count could not be read\n");
     for (const uint32_t drive : scan.unreadDrives)
         std::fprintf(stderr, "quorvane-image: drive %u could not be read in full\n", drive);
+    for (const uint32_t drive : scan.oddSectorDrives)
+        std::fprintf(stderr, "quorvane-image: drive %u has a sector size other than 512 or 4096; skipped\n", drive);
     if (scan.drivesMissing)
         std::fprintf(stderr, "quorvane-image: %d of %d drives could not be opened\n",
                      scan.drivesCounted - scan.drivesOpened, scan.drivesCounted);

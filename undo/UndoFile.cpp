@@ -86,7 +86,7 @@ UndoDisk UndoDiskOf(const DiskIdentity& disk) {
         undo.id = *disk.gptGuid;
     }
     undo.size = disk.size.value_or(0);
-    undo.sectorSize = SectorSize;
+    undo.sectorSize = disk.sectorSize;
     return undo;
 }
 

@@ -34,12 +34,6 @@ std::optional<char> FindVolume(Platform& platform, uint32_t drive, uint64_t star
     return std::nullopt;
 }
 
-Sector ToSector(const std::vector<uint8_t>& bytes) {
-    Sector sector{};
-    std::copy_n(bytes.begin(), std::min(bytes.size(), sector.size()), sector.begin());
-    return sector;
-}
-
 // One write of the restore: the sector (or label) as it is now, and what it
 // gets back.
 struct Step {
@@ -82,14 +76,16 @@ bool PlanDisk(Platform& platform, const std::vector<const UndoRecord*>& records,
         std::unique_ptr<SectorDevice> volume;
         if (record->kind == UndoKind::BootSector) volume = platform.OpenVolume(step.letter, Access::Read);
         SectorDevice* reader = record->kind == UndoKind::BootSector ? volume.get() : device.get();
-        Sector now{};
-        if (!reader || ReadWholeSector(*reader, record->position, now) != PatchResult::Done) {
+        std::vector<uint8_t> now;
+        // The drive must still have the sector size the file was made with.
+        if (!reader || reader->LogicalSectorSize() != record->disk.sectorSize ||
+            ReadWholeSector(*reader, record->position, now) != PatchResult::Done) {
             problems.push_back(DiskLine(disk, texts::RestoreWriteFailed));
             return false;
         }
-        if (now == ToSector(record->after)) {
+        if (now == record->after) {
             planned.push_back(step);
-        } else if (now == ToSector(record->before)) {
+        } else if (now == record->before) {
             ++recorded;  // that write never happened
         } else {
             problems.push_back(DiskLine(disk, texts::RestoreDiskChanged));
@@ -169,8 +165,8 @@ RestoreOutcome RestoreUndoFile(Platform& platform, const std::string& path, cons
             } else {
                 const auto device = kind == UndoKind::BootSector ? platform.OpenVolume(step.letter, Access::ReadWrite)
                                                                  : platform.OpenPhysicalDrive(step.drive, Access::ReadWrite);
-                done = device && WriteIfUnchanged(*device, record.position, ToSector(record.after),
-                                                  ToSector(record.before)) == PatchResult::Done;
+                done = device && WriteIfUnchanged(*device, record.position, record.after, record.before) ==
+                                      PatchResult::Done;
                 if (done && kind != UndoKind::BootSector) static_cast<void>(device->RefreshLayout());
             }
             if (!done) problems.push_back(DiskLine(record.disk, texts::RestoreWriteFailed));

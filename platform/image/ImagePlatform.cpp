@@ -28,6 +28,8 @@ class ImageDevice : public SectorDevice {
           base_(base),
           length_(length) {}
 
+    uint32_t LogicalSectorSize() const override { return platform_.SectorSizeOfImages(); }
+
     bool Seek(uint64_t position) override {
         if (platform_.Intercept(PlatformCall::Seek, drive_, letter_, position).fail) return false;
         position_ = position;  // like SetFilePointer, positioning past the end succeeds
@@ -76,7 +78,8 @@ class ImageDevice : public SectorDevice {
 
  private:
     bool Aligned(size_t count) const {
-        return count != 0 && count % SectorSize == 0 && position_ % SectorSize == 0;
+        const uint32_t unit = LogicalSectorSize();
+        return count != 0 && count % unit == 0 && position_ % unit == 0;
     }
 
  public:
@@ -197,7 +200,7 @@ std::optional<ImagePlatform::VolumeLocation> ImagePlatform::LocateVolume(char le
     auto file = ImageFile::Open(images_[drive], false);
     if (!file) return std::nullopt;
     std::optional<VolumeLocation> volume;
-    if (const auto extent = FindWindowsPartition(*file, partition))
+    if (const auto extent = FindWindowsPartition(*file, partition, sectorSize_))
         volume = VolumeLocation{drive, extent->offset, extent->length};
     if (memory) located_[letter] = {target, memory->Generation(), volume};
     return volume;

@@ -70,6 +70,9 @@ class ImagePlatform : public Platform {
     void AddFault(const Fault& fault) { faults_.push_back(fault); }
     void FailCallNumber(uint64_t number) { failNumber_ = number; }
     void SetDiskCount(int32_t count) { diskCount_ = count; }
+    // The logical sector size of every image (512 or 4096).
+    void SetSectorSize(uint32_t bytes) { sectorSize_ = bytes; }
+    uint32_t SectorSizeOfImages() const { return sectorSize_; }
     void SetVersion(uint32_t version) { version_ = version; }
     void SetLogicalDriveMask(uint32_t mask) { driveMask_ = mask; }
     const std::vector<CallRecord>& Calls() const { return calls_; }
@@ -137,6 +140,7 @@ class ImagePlatform : public Platform {
     std::optional<uint64_t> failNumber_;
     std::vector<CallRecord> calls_;
     std::optional<int32_t> diskCount_;
+    uint32_t sectorSize_ = SectorSize;
     uint32_t version_ = 0x23F00206;  // Windows 10 (6.2 as reported to manifested programs)
     uint32_t driveMask_ = 0b111;     // A:, B: and C: are taken
     std::map<char, std::vector<std::string>> dosDevices_;  // each letter's definitions, newest last

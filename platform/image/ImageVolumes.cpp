@@ -23,30 +23,30 @@ constexpr uint32_t FatEndOfChain = 0x0FFFFFF8;
 
 }  // namespace
 
-std::optional<PartitionExtent> FindWindowsPartition(ImageFile& image, uint32_t number) {
+std::optional<PartitionExtent> FindWindowsPartition(ImageFile& image, uint32_t number, uint32_t unit) {
     const Sector mbr = ReadSectorAt(image, 0);
     uint32_t counted = 0;
     for (uint32_t slot = 0; slot < 4; ++slot) {
         const PartitionEntry entry = ReadPartitionEntry(mbr, slot);
         if (entry.type == EmptyType || IsExtendedType(entry.type)) continue;
         if (++counted == number)
-            return PartitionExtent{uint64_t{entry.firstSector} * SectorSize,
-                                   uint64_t{entry.sectorCount} * SectorSize};
+            return PartitionExtent{uint64_t{entry.firstSector} * unit,
+                                   uint64_t{entry.sectorCount} * unit};
     }
     for (uint32_t slot = 0; slot < 4; ++slot) {
         const PartitionEntry container = ReadPartitionEntry(mbr, slot);
         if (!IsExtendedType(container.type)) continue;
-        const uint64_t base = uint64_t{container.firstSector} * SectorSize;
+        const uint64_t base = uint64_t{container.firstSector} * unit;
         std::set<uint64_t> visited;
         for (uint64_t current = base; visited.insert(current).second;) {
             const Sector ebr = ReadSectorAt(image, current);
             const PartitionEntry logical = ReadPartitionEntry(ebr, 0);
             if (++counted == number)
-                return PartitionExtent{current + uint64_t{logical.firstSector} * SectorSize,
-                                       uint64_t{logical.sectorCount} * SectorSize};
+                return PartitionExtent{current + uint64_t{logical.firstSector} * unit,
+                                       uint64_t{logical.sectorCount} * unit};
             const uint32_t next = ReadPartitionEntry(ebr, 1).firstSector;
             if (next == 0) break;
-            current = base + uint64_t{next} * SectorSize;
+            current = base + uint64_t{next} * unit;
         }
     }
     return std::nullopt;
@@ -65,8 +65,11 @@ bool ParsePartitionTarget(const std::string& target, uint32_t& drive, uint32_t& 
 
 std::optional<Fat32Volume> Fat32Volume::Open(ImageFile& image, const PartitionExtent& extent) {
     const Sector boot = ReadSectorAt(image, extent.offset);
-    if (!PassesFat32Test(boot) || LoadLe16(&boot[0x0B]) != SectorSize) return std::nullopt;
+    const uint32_t bytesPerSector = LoadLe16(&boot[BpbBytesPerSector]);
+    if (!PassesFat32Test(boot) || (bytesPerSector != SectorSize && bytesPerSector != LargeSectorSize))
+        return std::nullopt;
     Fat32Volume volume(image, extent);
+    volume.bytesPerSector_ = bytesPerSector;
     volume.sectorsPerCluster_ = boot[0x0D];
     volume.reservedSectors_ = LoadLe16(&boot[0x0E]);
     volume.fatCount_ = boot[0x10];
@@ -79,10 +82,10 @@ std::optional<Fat32Volume> Fat32Volume::Open(ImageFile& image, const PartitionEx
 }
 
 std::optional<uint64_t> Fat32Volume::RootEntryPosition(uint32_t index) {
-    const uint64_t clusterBytes = uint64_t{sectorsPerCluster_} * SectorSize;
+    const uint64_t clusterBytes = uint64_t{sectorsPerCluster_} * bytesPerSector_;
     const uint32_t entriesPerCluster = static_cast<uint32_t>(clusterBytes / DirEntrySize);
-    const uint64_t fatStart = extent_.offset + uint64_t{reservedSectors_} * SectorSize;
-    const uint64_t dataStart = fatStart + uint64_t{fatCount_} * sectorsPerFat_ * SectorSize;
+    const uint64_t fatStart = extent_.offset + uint64_t{reservedSectors_} * bytesPerSector_;
+    const uint64_t dataStart = fatStart + uint64_t{fatCount_} * sectorsPerFat_ * bytesPerSector_;
     // A FAT directory holds at most 65536 entries; the bound also ends a
     // looping cluster chain.
     if (index >= 65536) return std::nullopt;
@@ -114,14 +117,14 @@ std::string Fat32Volume::Label() {
 
 std::optional<uint64_t> Fat32Volume::FreeBytes() {
     Sector info{};
-    const uint64_t position = extent_.offset + uint64_t{fsInfoSector_} * SectorSize;
+    const uint64_t position = extent_.offset + uint64_t{fsInfoSector_} * bytesPerSector_;
     if (fsInfoSector_ == 0 || image_->ReadAt(position, info.data(), info.size()) != info.size())
         return std::nullopt;
     // FSInfo: lead signature "RRaA", free cluster count at 488.
     if (LoadLe32(&info[0]) != 0x41615252) return std::nullopt;
     const uint32_t freeClusters = LoadLe32(&info[488]);
     if (freeClusters == 0xFFFFFFFF) return std::nullopt;
-    return uint64_t{freeClusters} * sectorsPerCluster_ * SectorSize;
+    return uint64_t{freeClusters} * sectorsPerCluster_ * bytesPerSector_;
 }
 
 bool Fat32Volume::SetLabel(const std::string& label) {

@@ -18,7 +18,7 @@ struct PartitionExtent {
 // Partition `number` (1-based) as Windows numbers them: the MBR entries that
 // are neither empty nor extended (0x05, 0x0F) in slot order, then every
 // logical partition of the extended chains in chain order.
-std::optional<PartitionExtent> FindWindowsPartition(ImageFile& image, uint32_t number);
+std::optional<PartitionExtent> FindWindowsPartition(ImageFile& image, uint32_t number, uint32_t unit);
 
 // Parses "\Device\Harddisk<d>\Partition<n>".
 bool ParsePartitionTarget(const std::string& target, uint32_t& drive, uint32_t& partition);
@@ -54,6 +54,7 @@ class Fat32Volume {
     uint32_t rootCluster_ = 0;
     uint32_t fsInfoSector_ = 0;
     uint32_t serialNumber_ = 0;
+    uint32_t bytesPerSector_ = 512;
 };
 
 }  // namespace quorvane

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <algorithm>
 
 #include "platform/win32/UniqueHandle.h"
 #include "platform/win32/WindowsApi.h"
@@ -15,10 +17,34 @@ namespace quorvane {
 
 namespace {
 
+// The logical sector size a disk or volume reports; 512 where the query
+// fails (older systems; Wine answers ERROR_NOT_SUPPORTED to disk IOCTLs).
+uint32_t QuerySectorSize(HANDLE handle) {
+    alignas(8) std::array<unsigned char, sizeof(DISK_GEOMETRY_EX) + 64> answer{};
+    DWORD returned = 0;
+    if (!DeviceIoControl(handle, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, answer.data(),
+                         static_cast<DWORD>(answer.size()), &returned, nullptr) ||
+        returned < sizeof(DISK_GEOMETRY))
+        return SectorSize;
+    DISK_GEOMETRY geometry;
+    std::memcpy(&geometry, answer.data() + offsetof(DISK_GEOMETRY_EX, Geometry), sizeof geometry);
+    return geometry.BytesPerSector != 0 ? geometry.BytesPerSector : SectorSize;
+}
+
+// Raw reads and writes go through page-aligned memory: unbuffered device I/O
+// wants a buffer aligned to the sector size.
+struct PageMemoryFree {
+    void operator()(uint8_t* memory) const { VirtualFree(memory, 0, MEM_RELEASE); }
+};
+using PageMemory = std::unique_ptr<uint8_t, PageMemoryFree>;
+
 // A raw physical drive or volume opened with CreateFileA.
 class Win32Device : public SectorDevice {
  public:
-    explicit Win32Device(UniqueHandle handle) : handle_(std::move(handle)) {}
+    explicit Win32Device(UniqueHandle handle)
+        : handle_(std::move(handle)), sectorSize_(QuerySectorSize(handle_.Get())) {}
+
+    uint32_t LogicalSectorSize() const override { return sectorSize_; }
 
     bool Seek(uint64_t position) override {
         LONG high = static_cast<LONG>(position >> 32);
@@ -32,7 +58,11 @@ class Win32Device : public SectorDevice {
 
     bool Read(std::span<uint8_t> buffer, uint32_t& transferred) override {
         DWORD count = 0;
-        const BOOL ok = ReadFile(handle_.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr);
+        transferred = 0;
+        uint8_t* aligned = Aligned(buffer.size());
+        if (!aligned) return false;
+        const BOOL ok = ReadFile(handle_.Get(), aligned, static_cast<DWORD>(buffer.size()), &count, nullptr);
+        std::memcpy(buffer.data(), aligned, std::min<size_t>(count, buffer.size()));
         transferred = count;
         if (!ok) {
             const DWORD error = GetLastError();
@@ -62,7 +92,11 @@ class Win32Device : public SectorDevice {
 
     bool Write(std::span<const uint8_t> buffer, uint32_t& transferred) override {
         DWORD count = 0;
-        const BOOL ok = WriteFile(handle_.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr);
+        transferred = 0;
+        uint8_t* aligned = Aligned(buffer.size());
+        if (!aligned) return false;
+        std::memcpy(aligned, buffer.data(), buffer.size());
+        const BOOL ok = WriteFile(handle_.Get(), aligned, static_cast<DWORD>(buffer.size()), &count, nullptr);
         transferred = count;
         return ok != FALSE;
     }
@@ -74,8 +108,19 @@ class Win32Device : public SectorDevice {
     }
 
  private:
+    uint8_t* Aligned(size_t size) {
+        if (size > alignedSize_) {
+            memory_.reset(static_cast<uint8_t*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)));
+            alignedSize_ = memory_ ? size : 0;
+        }
+        return memory_.get();
+    }
+
     UniqueHandle handle_;
+    uint32_t sectorSize_;
     bool noMedium_ = false;
+    PageMemory memory_;
+    size_t alignedSize_ = 0;
 };
 
 DWORD DesiredAccess(Access access) {

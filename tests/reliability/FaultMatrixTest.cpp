@@ -229,7 +229,7 @@ class FaultMatrix {
         auto file = ImageFile::Open(ImageSource{"", originals_[key.drive]}, false);
         const auto number = clean_.partitionNumbers.find(key);
         if (!file || number == clean_.partitionNumbers.end()) return false;
-        const auto extent = FindWindowsPartition(*file, static_cast<uint32_t>(number->second));
+        const auto extent = FindWindowsPartition(*file, static_cast<uint32_t>(number->second), SectorSize);
         return extent && position >= extent->offset && position - extent->offset < extent->length;
     }
 

@@ -79,6 +79,15 @@ std::string MakeImage(const TempDir& dir, const std::string& name, uint64_t byte
     return MakeLabelledImage(dir, name, bytes, "dos", script);
 }
 
+std::string MakeFdiskImage(const TempDir& dir, const std::string& name, uint64_t bytes, uint32_t sectorSize,
+                           const std::string& keys) {
+    const std::string path = MakeBlankImage(dir, name, bytes);
+    const std::string input = dir.File(name + ".fdisk");
+    std::ofstream(input) << keys;
+    MustRun("fdisk -b " + std::to_string(sectorSize) + " " + Quote(path) + " < " + Quote(input) + " >/dev/null 2>&1");
+    return path;
+}
+
 std::string MakeGptImage(const TempDir& dir, const std::string& name, uint64_t bytes, const std::string& script) {
     return MakeLabelledImage(dir, name, bytes, "gpt", script);
 }

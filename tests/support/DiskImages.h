@@ -40,6 +40,10 @@ std::string Quote(const std::string& text);
 std::string MakeImage(const TempDir& dir, const std::string& name, uint64_t bytes, const std::string& script);
 // The same with a GPT (sfdisk "label: gpt"; types are GUIDs or sfdisk's aliases).
 std::string MakeGptImage(const TempDir& dir, const std::string& name, uint64_t bytes, const std::string& script);
+// A sparse file partitioned by fdisk with `sectorSize`-byte sectors (fdisk -b),
+// `keys` being fdisk's dialogue (one answer per line, ending in "w").
+std::string MakeFdiskImage(const TempDir& dir, const std::string& name, uint64_t bytes, uint32_t sectorSize,
+                           const std::string& keys);
 // An empty (all-zero) sparse file.
 std::string MakeBlankImage(const TempDir& dir, const std::string& name, uint64_t bytes);
 // A FAT32 file system of `sectors` sectors at `startSector` (mkfs.fat -F 32 --offset).
