@@ -33,9 +33,10 @@ void Session::Start(const std::vector<std::string>& parameters) {
     if (parameters.empty()) shell_.ShowMainWindow();
     {
         WaitCursor wait(shell_);
-        ScanDisks(platform_, rows_);
+        TableCache tables;  // the second scan reads no table sector again
+        ScanDisks(platform_, rows_, &tables);
         temporaryNames_ = AssignTemporaryDriveLetters(platform_, rows_);
-        lastScan_ = ScanDisks(platform_, rows_);
+        lastScan_ = ScanDisks(platform_, rows_, &tables);
     }
     shell_.SelectRow(0);
 

@@ -212,7 +212,7 @@ void AppendLogicalEntries(std::vector<DeviceMapEntry>& deviceMap,
 
 // Rows Windows gave no volume answer for show the label of their FAT file
 // system as Windows would read it.
-void ReadUnansweredLabels(Platform& platform, PartitionRows& rows) {
+void ReadUnansweredLabels(Platform& platform, PartitionRows& rows, TableCache* cache) {
     std::unique_ptr<SectorDevice> device;
     std::optional<uint32_t> openDrive;
     for (int row = 0; row < rows.Count(); ++row) {
@@ -220,7 +220,7 @@ void ReadUnansweredLabels(Platform& platform, PartitionRows& rows) {
         if (side.volumeSerial || side.scannedId == "00" || IsExtendedId(side.scannedId) || side.gptDisk)
             continue;
         if (openDrive != side.drive) {
-            device = platform.OpenPhysicalDrive(side.drive, Access::Read);
+            device = cache ? cache->Open(platform, side.drive) : platform.OpenPhysicalDrive(side.drive, Access::Read);
             openDrive = side.drive;
         }
         if (!device) continue;
@@ -239,7 +239,7 @@ std::string MegabytesFromBytes(uint64_t bytes) {
     return Decimal(DivideRoundHalfEven(bytes, uint64_t{1024} * 1024));
 }
 
-ScanReport ScanDisks(Platform& platform, PartitionRows& rows) {
+ScanReport ScanDisks(Platform& platform, PartitionRows& rows, TableCache* cache) {
     rows.Clear();
     ScanReport report;
     std::vector<DeviceMapEntry> logicalEntries;
@@ -254,7 +254,7 @@ ScanReport ScanDisks(Platform& platform, PartitionRows& rows) {
                                                !report.rowsFull;
          ++number) {
         const auto drive = static_cast<uint32_t>(number);
-        const auto device = platform.OpenPhysicalDrive(drive, Access::Read);
+        const auto device = cache ? cache->Open(platform, drive) : platform.OpenPhysicalDrive(drive, Access::Read);
         if (!device) continue;
         ++opened;
         lastOpened = number;
@@ -286,7 +286,7 @@ ScanReport ScanDisks(Platform& platform, PartitionRows& rows) {
         AppendLogicalEntries(rows.MutableDeviceMap(), std::move(logicalEntries));
         AssignDriveLetters(platform, rows);
         ReadVolumeInfo(platform, rows);
-        ReadUnansweredLabels(platform, rows);
+        ReadUnansweredLabels(platform, rows, cache);
     }
     for (int row = 0; row < rows.Count(); ++row) rows.MutableSide(row).scannedLabel = rows.Cell(row, ColumnLabel);
     return report;

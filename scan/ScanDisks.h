@@ -10,6 +10,7 @@
 
 #include "platform/Platform.h"
 #include "scan/PartitionRows.h"
+#include "scan/TableCache.h"
 
 namespace quorvane {
 
@@ -39,7 +40,9 @@ struct ScanReport {
 // looking for the rest of the registry's count.
 inline constexpr int64_t MaxDriveNumberGap = 16;
 
-ScanReport ScanDisks(Platform& platform, PartitionRows& rows);
+// With a cache, the drives' tables are read through it: the first scan of a
+// run fills it, the second reads no table sector again.
+ScanReport ScanDisks(Platform& platform, PartitionRows& rows, TableCache* cache = nullptr);
 
 // Size and free-space cells: a whole number of MB, exact halves to the even
 // neighbour.
