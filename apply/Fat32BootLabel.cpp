@@ -18,17 +18,6 @@ bool SameBpb(const Sector& a, const Sector& b) {
     return std::equal(a.begin() + BpbFirst, a.begin() + BpbEnd, b.begin() + BpbFirst);
 }
 
-FailureCause CauseOf(PatchResult result) {
-    switch (result) {
-        case PatchResult::SeekFailed: return FailureCause::Seek;
-        case PatchResult::ReadFailed: return FailureCause::Read;
-        case PatchResult::Changed: return FailureCause::Stale;
-        case PatchResult::WriteFailed:
-        case PatchResult::Done: break;
-    }
-    return FailureCause::Write;
-}
-
 }  // namespace
 
 std::string Fat32LabelField(std::string_view label) {

@@ -21,17 +21,6 @@ std::optional<int> HexDigit(char c) {
     return std::nullopt;
 }
 
-FailureCause CauseOf(PatchResult result) {
-    switch (result) {
-        case PatchResult::SeekFailed: return FailureCause::Seek;
-        case PatchResult::ReadFailed: return FailureCause::Read;
-        case PatchResult::Changed: return FailureCause::Stale;
-        case PatchResult::WriteFailed:
-        case PatchResult::Done: break;
-    }
-    return FailureCause::Write;
-}
-
 // Adds the row's change to the plan of its sector, reading the sector when
 // no other row of the plan has.
 void PlanIdByte(Platform& platform, const PartitionRows& rows, int row, std::vector<PlannedSector>& plan,

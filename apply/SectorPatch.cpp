@@ -2,6 +2,17 @@
 
 namespace quorvane {
 
+FailureCause CauseOf(PatchResult result) {
+    switch (result) {
+        case PatchResult::SeekFailed: return FailureCause::Seek;
+        case PatchResult::ReadFailed: return FailureCause::Read;
+        case PatchResult::Changed: return FailureCause::Stale;
+        case PatchResult::WriteFailed:
+        case PatchResult::Done: break;
+    }
+    return FailureCause::Write;
+}
+
 PatchResult ReadWholeSector(SectorDevice& device, uint64_t position, std::vector<uint8_t>& sector) {
     sector.assign(device.LogicalSectorSize(), 0);
     uint32_t transferred = 0;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "apply/ChangeFailure.h"
 #include "platform/Platform.h"
 #include "scan/DiskFormat.h"
 #include "scan/PartitionRows.h"
@@ -31,6 +32,9 @@ struct PlannedSector {
 
 // Done: the sector was read (ReadWholeSector) or written (WriteIfUnchanged).
 enum class PatchResult { Done, SeekFailed, ReadFailed, Changed, WriteFailed };
+
+// The failure a result that is not Done stands for.
+FailureCause CauseOf(PatchResult result);
 
 // Positions, reads one whole sector of the device's size.
 PatchResult ReadWholeSector(SectorDevice& device, uint64_t position, std::vector<uint8_t>& sector);
