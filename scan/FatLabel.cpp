@@ -29,7 +29,7 @@ class ByteReader {
         if (cached_ != sectorStart) {
             uint32_t transferred = 0;
             if (!device_.Seek(sectorStart) || !device_.Read(sector_, transferred) || transferred != unit) {
-                cached_.reset();
+                cached_ = None;
                 return nullptr;
             }
             cached_ = sectorStart;
@@ -40,7 +40,9 @@ class ByteReader {
  private:
     SectorDevice& device_;
     std::vector<uint8_t> sector_;
-    std::optional<uint64_t> cached_;
+    // No sector starts at the last byte position.
+    static constexpr uint64_t None = ~uint64_t{0};
+    uint64_t cached_ = None;
 };
 
 struct FatLayout {
