@@ -38,21 +38,8 @@ qv_wine() { LC_ALL=zh_CN.UTF-8 "$WINE" "$@"; }
 # disk1.img, 32 MiB: 1 NTFS (07), 2 extended (05) holding 5 FAT16 (06)
 qv_make_images() {
     mkdir -p "$1"
-    rm -f "$1/disk0.img" "$1/disk1.img"
-    truncate -s 64M "$1/disk0.img"
-    sfdisk --quiet --no-reread --no-tell-kernel "$1/disk0.img" >/dev/null <<'EOF'
-label: dos
-label-id: 0x1234abcd
-unit: sectors
-
-start=2048, size=81920, type=c, bootable
-start=83968, size=16384, type=83
-start=100352, type=f
-start=102400, size=12288, type=7
-start=116736, type=1b
-EOF
-    # FAT32 needs 65525 clusters: 40 MiB with 512-byte clusters.
-    mkfs.fat -F 32 -s 1 -n OLDLABEL --offset 2048 "$1/disk0.img" 40960 >/dev/null 2>&1
+    rm -f "$1/disk1.img"
+    qv_make_disk0 "$1/disk0.img" 0x1234abcd
     truncate -s 32M "$1/disk1.img"
     sfdisk --quiet --no-reread --no-tell-kernel "$1/disk1.img" >/dev/null <<'EOF'
 label: dos
@@ -63,6 +50,26 @@ start=2048, size=30000, type=7
 start=32048, type=5
 start=34096, size=4096, type=6
 EOF
+}
+
+# qv_make_disk0 FILE SIGNATURE: disk0.img's layout under a disk signature
+# of its own, as a second card partitioned the same way would be.
+qv_make_disk0() {
+    rm -f "$1"
+    truncate -s 64M "$1"
+    sfdisk --quiet --no-reread --no-tell-kernel "$1" >/dev/null <<EOF
+label: dos
+label-id: $2
+unit: sectors
+
+start=2048, size=81920, type=c, bootable
+start=83968, size=16384, type=83
+start=100352, type=f
+start=102400, size=12288, type=7
+start=116736, type=1b
+EOF
+    # FAT32 needs 65525 clusters: 40 MiB with 512-byte clusters.
+    mkfs.fat -F 32 -s 1 -n OLDLABEL --offset 2048 "$1" 40960 >/dev/null 2>&1
 }
 
 # qv_prefix DIR: makes (once) or reuses the prefix DIR and exports WINEPREFIX.
