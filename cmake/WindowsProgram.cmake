@@ -17,10 +17,17 @@ configure_file(resources/Quorvane.rc.in ${CMAKE_CURRENT_BINARY_DIR}/Quorvane.rc 
 set_property(SOURCE ${CMAKE_CURRENT_BINARY_DIR}/Quorvane.rc APPEND PROPERTY OBJECT_DEPENDS
   ${QUORVANE_RESOURCES}/FORM_ICON1.ico ${QUORVANE_RESOURCES}/FORM1_IMAGELIST1.bmp ${QUORVANE_MANIFEST})
 
+# The Windows side that every Windows program of the project shares.
+add_library(quorvane_win32 STATIC
+  app/Win32Start.cpp
+  platform/win32/Win32Platform.cpp
+  platform/win32/WideText.cpp)
+target_compile_definitions(quorvane_win32 PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+target_link_libraries(quorvane_win32 PUBLIC quorvane_core advapi32 shell32 kernel32)
+
 add_executable(Quorvane WIN32
   app/WinMain.cpp
   app/SystemMenu.cpp
-  platform/win32/Win32Platform.cpp
   ui/Window.cpp
   ui/Frame.cpp
   ui/Controls.cpp
@@ -29,13 +36,12 @@ add_executable(Quorvane WIN32
   ui/MainWindow.cpp
   ui/MainWindowHandlers.cpp
   ${CMAKE_CURRENT_BINARY_DIR}/Quorvane.rc)
-target_compile_definitions(Quorvane PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
-target_link_libraries(Quorvane PRIVATE quorvane_core comctl32 user32 gdi32 advapi32 shell32 kernel32)
+target_link_libraries(Quorvane PRIVATE quorvane_win32 comctl32 user32 gdi32)
 
 if(MSVC)
   # The manifest comes from the .rc file; the linker must not add its own.
   target_link_options(Quorvane PRIVATE /MANIFEST:NO)
-  set_property(TARGET Quorvane quorvane_core PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
+  set_property(TARGET Quorvane quorvane_core quorvane_win32 PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
 else()
   # No MinGW runtime DLLs beside the program, and no symbols in it.
   target_link_options(Quorvane PRIVATE -static -static-libgcc -static-libstdc++ -s)
@@ -47,7 +53,11 @@ if(QUORVANE_TESTS)
   target_include_directories(window-driver PRIVATE ${PROJECT_SOURCE_DIR})
   target_compile_definitions(window-driver PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
   target_link_libraries(window-driver PRIVATE user32 kernel32)
+  # The code page 936 edge of the program, under a locale that is not Chinese.
+  add_executable(platform-text-test tests/wine/PlatformTextTest.cpp)
+  target_link_libraries(platform-text-test PRIVATE quorvane_win32)
   if(NOT MSVC)
     target_link_options(window-driver PRIVATE -static -static-libgcc -static-libstdc++)
+    target_link_options(platform-text-test PRIVATE -static -static-libgcc -static-libstdc++)
   endif()
 endif()

@@ -7,7 +7,12 @@
 #   when that link exists: plain reads and writes on the image file.
 # - The registry value Disk\Enum\Count tells the program how many to try.
 # - Wine takes the ANSI code page from the locale of each process:
-#   LC_ALL=zh_CN.UTF-8 gives code page 936, also without a compiled locale.
+#   LC_ALL=zh_CN.UTF-8 gives code page 936, also without a compiled locale,
+#   but it passes non-ASCII parameters on only under a compiled one; the
+#   locales are compiled into a folder of our own (qv_locales), not the system.
+# - Wine links Tahoma to a Chinese font only under a Chinese locale; the
+#   prefix replaces Tahoma by WenQuanYi Micro Hei, so the program's UTF-16
+#   text draws the same under every locale.
 # - Wine cannot answer IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS for an image, so
 #   no drive letter matches a row; temporary names can still be defined.
 # shellcheck shell=bash
@@ -18,7 +23,10 @@ export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono or Gecko prompts
 # Settings the prefix is made with; a prefix made with other ones is redone.
-QV_PREFIX_VERSION=1
+QV_PREFIX_VERSION=2
+# The locale of the Windows processes (qv_wine), and where it is compiled.
+QV_LOCALE=${QV_LOCALE:-zh_CN.UTF-8}
+QV_LOCPATH=${QV_LOCPATH:-}
 QV_XVFB_PID=
 QV_DRIVER=${QV_DRIVER:-}
 QV_CLASS=QuorvaneMainWindow
@@ -28,8 +36,22 @@ QV_LIST=0x8000 QV_GROUP=0x8001 QV_LETTER_CAPTION=0x8002 QV_ID_CAPTION=0x8003
 QV_LABEL_CAPTION=0x8004 QV_ID_EDIT=0x8005 QV_LABEL_EDIT=0x8006 QV_MODIFY=0x8007
 QV_LETTER_EDIT=0x8008 QV_CONFIRM=0x8009 QV_EXIT=0x800a
 
-# qv_wine PROGRAM ARGS...: a Windows program in the prefix, code page 936.
-qv_wine() { LC_ALL=zh_CN.UTF-8 "$WINE" "$@"; }
+# qv_wine PROGRAM ARGS...: a Windows program in the prefix, in QV_LOCALE
+# (code page 936 unless told otherwise).
+qv_wine() { LOCPATH=$QV_LOCPATH LC_ALL=$QV_LOCALE "$WINE" "$@"; }
+
+# qv_locales DIR: zh_CN, zh_TW and en_US (UTF-8) compiled into DIR, once
+# (about a second each), and QV_LOCPATH set to it. Only the Wine processes
+# see them, so the scripts' own messages stay as they are.
+qv_locales() {
+    local locale
+    mkdir -p "$1"
+    for locale in zh_CN zh_TW en_US; do
+        [ -e "$1/$locale.UTF-8/LC_CTYPE" ] || localedef -i "$locale" -f UTF-8 "$1/$locale.UTF-8" ||
+            { echo "localedef $locale failed: run scripts/install-deps" >&2; return 1; }
+    done
+    QV_LOCPATH=$(realpath "$1")
+}
 
 # qv_make_images DIR: the two disks of the tests and the demo, made as a
 # user would make them, with sfdisk and mkfs.fat:
@@ -90,6 +112,10 @@ qv_prefix() {
     # lacks; here that font is WenQuanYi Micro Hei (fonts-wqy-microhei).
     qv_wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma \
         /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1
+    # Wine follows that link only under a Chinese locale; the replacement
+    # holds under every locale, so the screens of all locales can be compared.
+    qv_wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Tahoma /d 'WenQuanYi Micro Hei' /f \
+        </dev/null >/dev/null 2>&1
     "$WINESERVER" -k 2>/dev/null || true
     "$WINESERVER" -w 2>/dev/null || true
     [ -s "$WINEPREFIX/system.reg" ] || { echo "wineboot failed: $WINEPREFIX/.wineboot.log" >&2; return 1; }
