@@ -33,6 +33,11 @@
 //                            a partition (\Device\HarddiskN\PartitionM)
 //   controls                 "QV_NAME ID" for every control of the main
 //                            window, from ui/ControlIds.h
+//   limited PROGRAM ARG...   runs PROGRAM as a user who is not elevated
+//                            would: with the limited token linked to this
+//                            process's elevated one (Wine makes both), the
+//                            standard handles passed on; exits with its exit
+//                            code (100 when it cannot be started)
 // Exit code 0 on success, 1 when a window is not found in time, 2 on bad use.
 // clang-format off
 #include <windows.h>
@@ -280,6 +285,49 @@ int ControlIds() {
     return 0;
 }
 
+// The command line of the program to start: each argument quoted as the
+// Microsoft C runtime splits them (no argument here holds a quote).
+std::wstring QuotedCommandLine(int argc, char** argv, int first) {
+    std::wstring line;
+    for (int i = first; i < argc; ++i) {
+        if (i > first) line += L' ';
+        line += L'"' + Wide(argv[i]) + L'"';
+    }
+    return line;
+}
+
+int RunLimited(int argc, char** argv) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return 100;
+    TOKEN_LINKED_TOKEN linked{};
+    DWORD size = 0;
+    const BOOL haveLinked = GetTokenInformation(token, TokenLinkedToken, &linked, sizeof linked, &size);
+    CloseHandle(token);
+    if (!haveLinked) return 100;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    for (HANDLE* handle : {&startup.hStdInput, &startup.hStdOutput, &startup.hStdError}) {
+        const DWORD which = handle == &startup.hStdInput    ? STD_INPUT_HANDLE
+                            : handle == &startup.hStdOutput ? STD_OUTPUT_HANDLE
+                                                            : STD_ERROR_HANDLE;
+        *handle = GetStdHandle(which);
+        SetHandleInformation(*handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    }
+    std::wstring line = QuotedCommandLine(argc, argv, 2);
+    PROCESS_INFORMATION process{};
+    const BOOL started = CreateProcessAsUserW(linked.LinkedToken, nullptr, line.data(), nullptr, nullptr,
+                                              TRUE, 0, nullptr, nullptr, &startup, &process);
+    CloseHandle(linked.LinkedToken);
+    if (!started) return 100;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 100;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
 int Usage() {
     std::fprintf(stderr, "usage: window-driver COMMAND ARGS... (see the source)\n");
     return 2;
@@ -303,6 +351,7 @@ int main(int argc, char** argv) {
     }
     if (command == "dosdevices") return DosDevices();
     if (command == "controls") return ControlIds();
+    if (command == "limited" && argc > 2) return RunLimited(argc, argv);
     if (argc < 3) return Usage();
 
     if (command == "find") {
