@@ -17,7 +17,8 @@ void AddSystemMenuItems(HWND window) {
 bool OnSystemMenuCommand(const Message& message, Shell& shell, const std::string& helpText) {
     if (message.message != WM_SYSCOMMAND) return false;
     if (message.wParam == AboutCommand)
-        ShowMessageBox(GetActiveWindow(), texts::AboutText, texts::AboutTitle, MB_OK | MB_ICONINFORMATION);
+        ShowMessageBox(GetActiveWindow(), std::string("Quorvane " QUORVANE_VERSION "\r\n") + texts::AboutBody,
+                       texts::AboutTitle, MB_OK | MB_ICONINFORMATION);
     else if (message.wParam == HelpCommand)
         shell.ShowHelp(helpText);
     return false;

@@ -32,6 +32,9 @@ endfunction()
 quorvane_resources(Quorvane Quorvane.exe requireAdministrator "Quorvane: partition IDs and volume labels")
 quorvane_resources(QuorvaneConsole Quorvane.com asInvoker "Quorvane: partition IDs and volume labels (console)")
 
+# The version, for the release packages (scripts/package) and the tests.
+file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/version.txt CONTENT "@PROJECT_VERSION@\n" @ONLY)
+
 # The Windows side that every Windows program of the project shares.
 add_library(quorvane_win32 STATIC
   app/Win32Start.cpp
@@ -54,6 +57,8 @@ add_executable(Quorvane WIN32
   ui/MainWindowHandlers.cpp
   ${Quorvane_RC})
 target_link_libraries(Quorvane PRIVATE quorvane_win32 comctl32 user32 gdi32)
+# The About box names the version the version resource carries.
+target_compile_definitions(Quorvane PRIVATE QUORVANE_VERSION="${PROJECT_VERSION}")
 
 # Quorvane.com: the same run, console subsystem, its own entry point.
 add_executable(QuorvaneConsole app/ConsoleMain.cpp ${QuorvaneConsole_RC})
