@@ -1,11 +1,8 @@
 // The Windows program: builds the main window hidden, runs the start
 // sequence, then the message loop until the single close path has run.
-#include <string>
-#include <vector>
-
-#include "app/CommandLine.h"
 #include "app/Session.h"
 #include "app/SystemMenu.h"
+#include "app/Win32Start.h"
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/WindowsApi.h"
 #include "ui/MainWindow.h"
@@ -23,10 +20,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     window.GetFrame().SetIcon("FORM_ICON1");
     AddSystemMenuItems(window.GetFrame().Handle());
 
-    // Parameter 0 is the program itself and is never looked at.
-    std::vector<std::string> parameters = SplitCommandLine(GetCommandLineA());
-    if (!parameters.empty()) parameters.erase(parameters.begin());
-    session.Start(parameters);
+    session.Start(ProgramParameters());
     // A window that could not be created (no desktop) cannot be closed by
     // the user: the run ends as if it had been.
     if (window.GetFrame().Handle() == nullptr) window.RequestClose();

@@ -15,13 +15,10 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/RowsReport.h"
 #include "app/Session.h"
 #include "platform/image/ImageFile.h"
 #include "platform/image/ImagePlatform.h"
-#include "scan/DiskFormat.h"
-#include "scan/GptTypes.h"
-#include "scan/PartitionRows.h"
-#include "text/Texts.h"
 #include "tools/Utf8.h"
 
 using namespace quorvane;
@@ -45,65 +42,6 @@ class ToolShell : public Shell {
 
     int queuedCloses = 0;
 };
-
-std::string JsonString(const std::string& gbk) {
-    std::string out = "\"";
-    for (const char c : GbkToUtf8(gbk)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-            out += escape;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
-void PrintTable(const PartitionRows& rows) {
-    const char* headers[ColumnCount] = {texts::HeaderLetter,    texts::HeaderLabel,  texts::HeaderDisk,
-                                        texts::HeaderPartition, texts::HeaderId,     texts::HeaderIdName,
-                                        texts::HeaderKind,      texts::HeaderSizeMb, texts::HeaderFreeMb,
-                                        texts::HeaderDriveType};
-    for (int column = 0; column < ColumnCount; ++column)
-        std::printf("%s%s", column ? "\t" : "", GbkToUtf8(headers[column]).c_str());
-    std::printf("\n");
-    for (int row = 0; row < rows.Count(); ++row) {
-        for (int column = 0; column < ColumnCount; ++column)
-            std::printf("%s%s", column ? "\t" : "", GbkToUtf8(rows.Cell(row, column)).c_str());
-        std::printf("\n");
-    }
-}
-
-void PrintJson(const PartitionRows& rows) {
-    static const char* keys[ColumnCount] = {"letter", "label", "disk",    "partition", "id",
-                                            "name",   "kind",  "size_mb", "free_mb",   "drive_type"};
-    std::printf("[");
-    for (int row = 0; row < rows.Count(); ++row) {
-        std::printf("%s\n  {", row ? "," : "");
-        for (int column = 0; column < ColumnCount; ++column)
-            std::printf("\"%s\": %s, ", keys[column], JsonString(rows.Cell(row, column)).c_str());
-        const RowSideEntries& side = rows.Side(row);
-        std::string windowsPartition = "null";
-        for (const DeviceMapEntry& entry : rows.DeviceMap())
-            if (entry.row == row) windowsPartition = std::to_string(entry.partition);
-        if (side.gpt)
-            std::printf("\"type_guid\": \"%s\", \"attributes\": \"%016llX\", ", GuidText(side.gpt->typeGuid).c_str(),
-                        static_cast<unsigned long long>(side.gpt->attributes));
-        if (side.gptHeader != GptHeaderUse::None)
-            std::printf("\"gpt_header\": \"%s\", ", side.gptHeader == GptHeaderUse::Backup ? "backup" : "primary");
-        std::printf(
-            "\"entry_sector_position\": %llu, \"id_byte_offset\": %u, \"start\": \"%s\", "
-            "\"windows_partition\": %s}",
-            static_cast<unsigned long long>(side.entrySectorPosition), side.idByteOffset,
-            PartitionStartText(side.partitionStart).c_str(), windowsPartition.c_str());
-    }
-    std::printf("%s]\n", rows.Count() ? "\n" : "");
-}
 
 int Usage() {
     std::fprintf(stderr,
@@ -156,7 +94,8 @@ int main(int argc, char** argv) {
     ImagePlatform platform(images);
     platform.SetSectorSize(sectorSize);
     // Undo files go beside the first image unless told otherwise.
-    if (undoDir.empty()) undoDir = (std::filesystem::absolute(images.front()).parent_path() / "quorvane-undo").string();
+    if (undoDir.empty())
+        undoDir = (std::filesystem::absolute(images.front()).parent_path() / "quorvane-undo").string();
     platform.SetUndoFolder(undoDir);
     ToolShell shell;
     Session session(platform, shell);
@@ -167,9 +106,9 @@ int main(int argc, char** argv) {
 
     if (parameters.empty()) {  // window mode: show the rows, then the user closes the window
         if (json)
-            PrintJson(session.Rows());
+            std::fputs(RowsJson(session.Rows(), GbkToUtf8).c_str(), stdout);
         else if (!command)
-            PrintTable(session.Rows());
+            std::fputs(GbkToUtf8(RowsTable(session.Rows())).c_str(), stdout);
         shell.RequestClose();
     }
     for (; shell.queuedCloses > 0; --shell.queuedCloses) session.OnClose();

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/win32/WideText.h"
 #include "ui/Frame.h"
 
 namespace quorvane {
@@ -19,11 +20,11 @@ bool KeyDown(int key) {
 
 }  // namespace
 
-Control::Control(Window& parent, int id, const char* className, std::string_view text, DWORD style,
+Control::Control(Window& parent, int id, const wchar_t* className, std::string_view text, DWORD style,
                  DWORD extendedStyle, const Bounds& bounds)
     : root_(parent.Root()) {
-    const std::string caption(text);
-    hwnd_ = CreateWindowExA(extendedStyle, className, caption.c_str(), style | ChildStyle, bounds.x, bounds.y,
+    const std::wstring caption = WideFromGbk(text);
+    hwnd_ = CreateWindowExW(extendedStyle, className, caption.c_str(), style | ChildStyle, bounds.x, bounds.y,
                             bounds.width, bounds.height, parent.Handle(),
                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), root_.Instance(), nullptr);
     Register();
@@ -76,21 +77,21 @@ LRESULT Control::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 StaticText::StaticText(Window& parent, int id, std::string_view text, int x, int y)
-    : Control(parent, id, "STATIC", text, SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_NOTIFY, 0, {x, y, 0, 0}) {
+    : Control(parent, id, L"STATIC", text, SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_NOTIFY, 0, {x, y, 0, 0}) {
     FitToText();
 }
 
 void StaticText::FitToText() {
-    const std::string text = Text();
+    const std::wstring text = WideFromGbk(Text());
     const WindowDc dc(hwnd_);
     const SelectedObject font(dc.Get(), Font());
     SIZE size{};
-    GetTextExtentPoint32A(dc.Get(), text.c_str(), static_cast<int>(text.size()), &size);
+    GetTextExtentPoint32W(dc.Get(), text.c_str(), static_cast<int>(text.size()), &size);
     SetSize(size.cx, size.cy);
 }
 
 GroupBox::GroupBox(Window& parent, int id, std::string_view text, const Bounds& bounds)
-    : Control(parent, id, "BUTTON", text, BS_GROUPBOX, WS_EX_CONTROLPARENT, bounds) {}
+    : Control(parent, id, L"BUTTON", text, BS_GROUPBOX, WS_EX_CONTROLPARENT, bounds) {}
 
 LRESULT GroupBox::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message != WM_ERASEBKGND) return Control::HandleMessage(message, wParam, lParam);
@@ -104,8 +105,8 @@ LRESULT GroupBox::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 Button::Button(Window& parent, int id, std::string_view text, const Bounds& bounds)
-    : Control(parent, id, "BUTTON", text, BS_PUSHBUTTON | BS_PUSHLIKE | BS_NOTIFY | BS_CENTER | WS_TABSTOP, 0,
-              bounds) {}
+    : Control(parent, id, L"BUTTON", text, BS_PUSHBUTTON | BS_PUSHLIKE | BS_NOTIFY | BS_CENTER | WS_TABSTOP,
+              0, bounds) {}
 
 bool Button::OnCommand(WORD code) {
     if (code != BN_CLICKED) return false;
@@ -114,7 +115,7 @@ bool Button::OnCommand(WORD code) {
 }
 
 Edit::Edit(Window& parent, int id, int x, int y, int width, DWORD options)
-    : Control(parent, id, "EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL | ES_AUTOVSCROLL | options,
+    : Control(parent, id, L"EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL | ES_AUTOVSCROLL | options,
               WS_EX_CLIENTEDGE, {x, y, width, EditHeight}) {}
 
 void Edit::SetText(std::string_view text) {
@@ -128,12 +129,12 @@ void Edit::SetText(std::string_view text) {
 
 int Edit::CaretPosition() const {
     DWORD start = 0;
-    SendMessageA(hwnd_, EM_GETSEL, reinterpret_cast<WPARAM>(&start), 0);
+    SendMessageW(hwnd_, EM_GETSEL, reinterpret_cast<WPARAM>(&start), 0);
     return static_cast<int>(start);
 }
 
 void Edit::SetCaretPosition(int position) {
-    SendMessageA(hwnd_, EM_SETSEL, position, position);
+    SendMessageW(hwnd_, EM_SETSEL, position, position);
 }
 
 bool Edit::OnCommand(WORD code) {

@@ -26,7 +26,7 @@ class Control : public Window {
     // Created inside `parent` with its font (a separate copy) and background;
     // every control also gets WS_CHILD, WS_VISIBLE, WS_CLIPSIBLINGS and
     // WS_CLIPCHILDREN. `id` is its control identifier (ui/ControlIds.h).
-    Control(Window& parent, int id, const char* className, std::string_view text, DWORD style,
+    Control(Window& parent, int id, const wchar_t* className, std::string_view text, DWORD style,
             DWORD extendedStyle, const Bounds& bounds);
 
     virtual LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,11 +1,12 @@
 #include "ui/Frame.h"
 
+#include "platform/win32/WideText.h"
 #include "ui/Controls.h"
 
 namespace quorvane {
 
 Frame::Frame(HINSTANCE instance, const FrameOptions& options) : instance_(instance) {
-    WNDCLASSEXA windowClass{};
+    WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = instance;
@@ -13,10 +14,12 @@ Frame::Frame(HINSTANCE instance, const FrameOptions& options) : instance_(instan
     windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
     windowClass.lpszClassName = options.className;
-    RegisterClassExA(&windowClass);
+    RegisterClassExW(&windowClass);
 
-    const std::string caption(options.caption);
-    CreateWindowExA(0, options.className, caption.c_str(), options.style, CW_USEDEFAULT, CW_USEDEFAULT,
+    // A window made with the W calls takes and reports UTF-16 text, and its
+    // controls send it UTF-16 notifications (WM_NOTIFYFORMAT).
+    const std::wstring caption = WideFromGbk(options.caption);
+    CreateWindowExW(0, options.className, caption.c_str(), options.style, CW_USEDEFAULT, CW_USEDEFAULT,
                     CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, this);
     SetClientSize(options.clientWidth, options.clientHeight);
     if (options.iconResource) SetIcon(options.iconResource);
@@ -48,9 +51,9 @@ void Frame::SetCancelButton(Button& button) {
         // it coming up, exactly as if the user had used the space bar on it.
         if (message.message == WM_KEYDOWN) {
             ::SetFocus(buttonWindow);
-            SendMessageA(buttonWindow, WM_KEYDOWN, VK_SPACE, 0);
+            SendMessageW(buttonWindow, WM_KEYDOWN, VK_SPACE, 0);
         } else {
-            SendMessageA(buttonWindow, WM_KEYUP, VK_SPACE, 0xC0000001);
+            SendMessageW(buttonWindow, WM_KEYUP, VK_SPACE, 0xC0000001);
         }
         return true;
     });
@@ -60,8 +63,8 @@ void Frame::SetClientSize(int width, int height) {
     RECT client{};
     GetClientRect(hwnd_, &client);
     RECT wanted{0, 0, width > 0 ? width : client.right, height > 0 ? height : client.bottom};
-    AdjustWindowRectEx(&wanted, static_cast<DWORD>(GetWindowLongPtrA(hwnd_, GWL_STYLE)), FALSE,
-                       static_cast<DWORD>(GetWindowLongPtrA(hwnd_, GWL_EXSTYLE)));
+    AdjustWindowRectEx(&wanted, static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_EXSTYLE)));
     SetSize(wanted.right - wanted.left, wanted.bottom - wanted.top);
 }
 
@@ -76,12 +79,12 @@ void Frame::CenterOnScreen() {
 
 void Frame::SetIcon(const char* resourceName) {
     const HICON icon = LoadIconA(instance_, resourceName);
-    SendMessageA(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     // The caption and the task bar want the 16-pixel picture of the same group,
     // not the large one scaled down. Shared icons are never destroyed.
     const HANDLE small = LoadImageA(instance_, resourceName, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
                                     GetSystemMetrics(SM_CYSMICON), LR_SHARED);
-    SendMessageA(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+    SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 }
 
 void Frame::SetCursor(HCURSOR cursor) {
@@ -90,7 +93,7 @@ void Frame::SetCursor(HCURSOR cursor) {
 }
 
 void Frame::RequestClose() {
-    PostMessageA(hwnd_, WM_CLOSE, 0, 0);
+    PostMessageW(hwnd_, WM_CLOSE, 0, 0);
 }
 
 void Frame::NoteControlCreated(HWND control, bool tabStop) {
@@ -99,7 +102,7 @@ void Frame::NoteControlCreated(HWND control, bool tabStop) {
 
 void Frame::RunMessageLoop() {
     MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         // Without a desktop (Wine without a display) the window cannot be
         // created and a close request arrives as a thread message; the close
         // path still runs.
@@ -113,7 +116,7 @@ void Frame::RunMessageLoop() {
             RunHooks({message.hwnd, message.message, message.wParam, message.lParam}))
             continue;
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
     }
 }
 
@@ -125,12 +128,12 @@ bool Frame::RunHooks(const Message& message) {
 
 LRESULT CALLBACK Frame::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
-        auto* frame = static_cast<Frame*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        auto* frame = static_cast<Frame*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         frame->hwnd_ = window;
         frame->Register();
     }
     auto* frame = static_cast<Frame*>(FromHandle(window));
-    if (frame == nullptr) return DefWindowProcA(window, message, wParam, lParam);
+    if (frame == nullptr) return DefWindowProcW(window, message, wParam, lParam);
     return frame->HandleMessage(message, wParam, lParam);
 }
 
@@ -148,7 +151,7 @@ LRESULT Frame::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             const HWND window = hwnd_;
             Unregister();
             hwnd_ = nullptr;
-            return DefWindowProcA(window, message, wParam, lParam);
+            return DefWindowProcW(window, message, wParam, lParam);
         }
         case WM_SETFOCUS: {
             // The window passes the focus on to the control that had it last,
@@ -165,7 +168,7 @@ LRESULT Frame::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             break;
         default: break;
     }
-    return DefWindowProcA(hwnd_, message, wParam, lParam);
+    return DefWindowProcW(hwnd_, message, wParam, lParam);
 }
 
 void Frame::OnCloseMessage() {

@@ -27,13 +27,13 @@ using MessageHook = std::function<bool(const Message&)>;
 using CloseHandler = std::function<void(bool& accept)>;
 
 struct FrameOptions {
-    const char* className = nullptr;
+    const wchar_t* className = nullptr;
     std::string_view caption;
     DWORD style = 0;  // without WS_VISIBLE: the window is created hidden
     int clientWidth = 0;
     int clientHeight = 0;
     const char* iconResource = nullptr;
-    LOGFONTA font{};  // every control created in the window copies it
+    LOGFONTW font{};  // every control created in the window copies it
 };
 
 class Frame : public Window {

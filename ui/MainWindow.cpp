@@ -3,11 +3,12 @@
 // event. What the handlers do is in MainWindowHandlers.cpp.
 #include "ui/MainWindow.h"
 
-#include <cstring>
+#include <cwchar>
 
 #include "app/SystemMenu.h"
 #include "text/Texts.h"
 #include "ui/ControlIds.h"
+#include "ui/MessageBox.h"
 
 namespace quorvane {
 
@@ -20,7 +21,7 @@ constexpr int ImageSize = 16;
 
 FrameOptions MainFrameOptions() {
     FrameOptions options;
-    options.className = "QuorvaneMainWindow";
+    options.className = L"QuorvaneMainWindow";
     options.caption = texts::WindowCaption;
     // No maximise box: the controls keep their places whatever the size.
     options.style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX |
@@ -31,7 +32,7 @@ FrameOptions MainFrameOptions() {
     // Tahoma, 11 pixels high, ANSI_CHARSET; everything else the default.
     options.font.lfHeight = -11;
     options.font.lfCharSet = ANSI_CHARSET;
-    std::strcpy(options.font.lfFaceName, "Tahoma");
+    std::wcscpy(options.font.lfFaceName, L"Tahoma");
     return options;
 }
 
@@ -110,7 +111,7 @@ void MainWindow::AttachHandlers() {
 
 void MainWindow::ShowHelp(const std::string& helpText) {
     // At start there is no active window yet, so the box has no owner.
-    MessageBoxA(GetActiveWindow(), helpText.c_str(), texts::HelpTitle, MB_OK | MB_ICONQUESTION);
+    ShowMessageBox(GetActiveWindow(), helpText, texts::HelpTitle, MB_OK | MB_ICONQUESTION);
 }
 
 void MainWindow::RequestClose() {

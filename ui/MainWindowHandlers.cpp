@@ -4,10 +4,12 @@
 #include <string>
 
 #include "app/RowEdit.h"
+#include "platform/win32/WideText.h"
 #include "scan/DiskFormat.h"
 #include "text/Gbk.h"
 #include "text/Texts.h"
 #include "ui/MainWindow.h"
+#include "ui/MessageBox.h"
 
 namespace quorvane {
 
@@ -85,8 +87,15 @@ void MainWindow::OnModifyClick() {
     // Read every field before the first cell changes: the list redraws and
     // may report the row again, which refills the fields from the cells.
     const RowEdit edit{idEdit_.Text(), labelEdit_.Text(), labelShown_, labelEdit_.Enabled()};
+    // A typed character code page 936 has no bytes for cannot become a
+    // label: refused here, before it is a pending change.
+    if (edit.labelEnabled && edit.label != edit.labelShown && HoldsUnrepresentable(edit.label)) {
+        ShowMessageBox(frame_.Handle(), texts::RefuseLabelCharacters, texts::RefusedTitle,
+                       MB_OK | MB_ICONWARNING);
+        return;
+    }
     if (const auto refusal = ModifyRow(Rows(), row, edit))
-        MessageBoxA(frame_.Handle(), DescribeCause(*refusal), texts::RefusedTitle, MB_OK | MB_ICONWARNING);
+        ShowMessageBox(frame_.Handle(), DescribeCause(*refusal), texts::RefusedTitle, MB_OK | MB_ICONWARNING);
 }
 
 void MainWindow::OnConfirmClick() {
@@ -110,7 +119,7 @@ void MainWindow::ShowWriteFailures() {
         text += "\r\n";
         text += DescribeFailure(Rows(), failure);
     }
-    MessageBoxA(frame_.Handle(), text.c_str(), texts::WriteFailedTitle, MB_OK | MB_ICONERROR);
+    ShowMessageBox(frame_.Handle(), text, texts::WriteFailedTitle, MB_OK | MB_ICONERROR);
 }
 
 void MainWindow::OnExitClick() {

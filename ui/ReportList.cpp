@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/win32/WideText.h"
+
 namespace quorvane {
 
 namespace {
@@ -11,88 +13,88 @@ constexpr DWORD ExtendedStyleMask = 0x3FFF;
 }  // namespace
 
 ReportList::ReportList(Window& parent, int id, const Bounds& bounds, DWORD listStyle, DWORD extendedStyle)
-    : Control(parent, id, WC_LISTVIEWA, "", LVS_REPORT | LVS_SHAREIMAGELISTS | WS_TABSTOP | listStyle,
+    : Control(parent, id, WC_LISTVIEWW, "", LVS_REPORT | LVS_SHAREIMAGELISTS | WS_TABSTOP | listStyle,
               WS_EX_CLIENTEDGE, bounds) {
-    SendMessageA(hwnd_, LVM_SETEXTENDEDLISTVIEWSTYLE, ExtendedStyleMask, extendedStyle);
+    SendMessageW(hwnd_, LVM_SETEXTENDEDLISTVIEWSTYLE, ExtendedStyleMask, extendedStyle);
 }
 
 void ReportList::SetSmallImages(HIMAGELIST images) {
-    SendMessageA(hwnd_, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images));
+    SendMessageW(hwnd_, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images));
 }
 
 void ReportList::SetBackground(COLORREF colour) {
     Control::SetBackground(colour);
-    SendMessageA(hwnd_, LVM_SETBKCOLOR, 0, static_cast<LPARAM>(colour));
+    SendMessageW(hwnd_, LVM_SETBKCOLOR, 0, static_cast<LPARAM>(colour));
 }
 
 void ReportList::AddColumn(std::string_view header, ColumnAlignment alignment, int width) {
-    std::string text(header);
-    LVCOLUMNA column{};
+    std::wstring text = WideFromGbk(header);
+    LVCOLUMNW column{};
     column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
     column.fmt = static_cast<int>(alignment);
     column.cx = width;
     column.pszText = text.data();
     column.iSubItem = columnCount_;
-    SendMessageA(hwnd_, LVM_INSERTCOLUMNA, columnCount_, reinterpret_cast<LPARAM>(&column));
+    SendMessageW(hwnd_, LVM_INSERTCOLUMNW, columnCount_, reinterpret_cast<LPARAM>(&column));
     ++columnCount_;
 }
 
 int ReportList::RowCount() const {
-    return static_cast<int>(SendMessageA(hwnd_, LVM_GETITEMCOUNT, 0, 0));
+    return static_cast<int>(SendMessageW(hwnd_, LVM_GETITEMCOUNT, 0, 0));
 }
 
 void ReportList::AppendRow(std::string_view firstCell, int image) {
-    std::string text(firstCell);
-    LVITEMA item{};
+    std::wstring text = WideFromGbk(firstCell);
+    LVITEMW item{};
     item.mask = LVIF_TEXT | LVIF_IMAGE;
     item.iItem = RowCount();
     item.pszText = text.data();
     item.iImage = image;
-    SendMessageA(hwnd_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    SendMessageW(hwnd_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
 }
 
 void ReportList::RemoveAllRows() {
-    SendMessageA(hwnd_, LVM_DELETEALLITEMS, 0, 0);
+    SendMessageW(hwnd_, LVM_DELETEALLITEMS, 0, 0);
 }
 
 void ReportList::SetCellText(int row, int column, std::string_view text) {
     if (row < 0 || row >= RowCount()) return;
-    std::string copy(text);
-    LVITEMA item{};
+    std::wstring copy = WideFromGbk(text);
+    LVITEMW item{};
     item.iSubItem = column;
     item.pszText = copy.data();
-    SendMessageA(hwnd_, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+    SendMessageW(hwnd_, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
 }
 
 void ReportList::SetRowImage(int row, int image) {
     if (row < 0 || row >= RowCount()) return;
-    LVITEMA item{};
+    LVITEMW item{};
     item.mask = LVIF_IMAGE;
     item.iItem = row;
-    SendMessageA(hwnd_, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    SendMessageW(hwnd_, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
     item.iImage = image;
-    SendMessageA(hwnd_, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    SendMessageW(hwnd_, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
 }
 
 void ReportList::RedrawRow(int row) {
-    SendMessageA(hwnd_, LVM_REDRAWITEMS, row, row);
+    SendMessageW(hwnd_, LVM_REDRAWITEMS, row, row);
 }
 
 int ReportList::SelectedRow() const {
-    return static_cast<int>(SendMessageA(hwnd_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    return static_cast<int>(SendMessageW(hwnd_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
 
 void ReportList::SelectRow(int row) {
     if (row == SelectedRow()) return;
-    LVITEMA state{};
+    LVITEMW state{};
     state.stateMask = SelectionStateMask;
     state.state = 0;
     // Row -1 addresses every row.
-    SendMessageA(hwnd_, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+    SendMessageW(hwnd_, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
     if (row < 0) return;
     state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     state.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(hwnd_, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+    SendMessageW(hwnd_, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
 }
 
 bool ReportList::OnNotify(const NMHDR& header, LPARAM lParam, LRESULT& result) {

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "platform/win32/WideText.h"
+
 namespace quorvane {
 
 namespace {
@@ -10,15 +12,15 @@ constexpr char ObjectProperty[] = "Quorvane.Window";
 }  // namespace
 
 std::string Window::Text() const {
-    const int length = GetWindowTextLengthA(hwnd_);
-    std::vector<char> buffer(static_cast<size_t>(length) + 1, '\0');
-    const int copied = GetWindowTextA(hwnd_, buffer.data(), length + 1);
-    return std::string(buffer.data(), copied > 0 ? static_cast<size_t>(copied) : 0);
+    const int length = GetWindowTextLengthW(hwnd_);
+    std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1, L'\0');
+    const int copied = GetWindowTextW(hwnd_, buffer.data(), length + 1);
+    return GbkFromWide(std::wstring_view(buffer.data(), copied > 0 ? static_cast<size_t>(copied) : 0));
 }
 
 void Window::SetText(std::string_view text) {
-    const std::string copy(text);
-    SendMessageA(hwnd_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(copy.c_str()));
+    const std::wstring wide = WideFromGbk(text);
+    SendMessageW(hwnd_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
 }
 
 bool Window::Enabled() const {
@@ -48,10 +50,10 @@ void Window::SetBackground(COLORREF colour) {
     if (hwnd_ != nullptr) InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
-void Window::AdoptFont(const LOGFONTA& logFont) {
+void Window::AdoptFont(const LOGFONTW& logFont) {
     fontDescription_ = logFont;
-    font_ = UniqueFont(CreateFontIndirectA(&logFont));
-    if (hwnd_ != nullptr) SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), TRUE);
+    font_ = UniqueFont(CreateFontIndirectW(&logFont));
+    if (hwnd_ != nullptr) SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), TRUE);
 }
 
 Window* Window::FromHandle(HWND window) {

@@ -23,6 +23,9 @@ class Window {
     HWND Handle() const { return hwnd_; }
     virtual Frame& Root() = 0;
 
+    // Code page 936 (the program's texts); the window itself holds UTF-16.
+    // A character 936 has no bytes for reads back as UnrepresentableMark
+    // (platform/win32/WideText.h).
     std::string Text() const;
     virtual void SetText(std::string_view text);
     bool Enabled() const;
@@ -33,13 +36,13 @@ class Window {
     // The parent paints the control with this colour.
     virtual void SetBackground(COLORREF colour);
     COLORREF Background() const { return background_; }
-    const LOGFONTA& FontDescription() const { return fontDescription_; }
+    const LOGFONTW& FontDescription() const { return fontDescription_; }
 
  protected:
     Window() = default;
 
     // Makes a separate font from `logFont` and gives it to the window.
-    void AdoptFont(const LOGFONTA& logFont);
+    void AdoptFont(const LOGFONTW& logFont);
     HFONT Font() const { return font_.Get(); }
 
     // Finds the object of a window made by this toolkit, or nullptr.
@@ -62,7 +65,7 @@ class Window {
     HWND hwnd_ = nullptr;
 
  private:
-    LOGFONTA fontDescription_{};
+    LOGFONTW fontDescription_{};
     UniqueFont font_;
     COLORREF background_ = GetSysColor(COLOR_BTNFACE);
     UniqueBrush brush_;

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "platform/win32/UniqueHandle.h"
+#include "platform/win32/WideText.h"
 #include "platform/win32/WindowsApi.h"
 
 namespace quorvane {
@@ -141,6 +142,9 @@ std::string DrivePath(char letter) {
 std::string RootPath(char letter) {
     return std::string(1, letter) + ":\\";
 }
+std::wstring WideRootPath(char letter) {
+    return std::wstring(1, static_cast<wchar_t>(letter)) + L":\\";
+}
 
 using GetDiskFreeSpaceExAFunction = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
 
@@ -212,17 +216,19 @@ VolumeExtent Win32Platform::FirstDiskExtent(char letter) {
 }
 
 std::optional<VolumeInformation> Win32Platform::QueryVolume(char letter) {
-    // Both buffers hold 256 bytes and are announced as 255, so the text always
-    // ends in a NUL even if the system fills the announced size.
-    char label[256] = {};
-    char fileSystem[256] = {};
+    // Both buffers hold 256 characters and are announced as 255, so the text
+    // always ends in a NUL even if the system fills the announced size.
+    wchar_t label[256] = {};
+    wchar_t fileSystem[256] = {};
     DWORD serial = 0;
     DWORD maxComponentLength = 0;
     DWORD flags = 0;
-    if (!GetVolumeInformationA(RootPath(letter).c_str(), label, 255, &serial, &maxComponentLength, &flags,
+    if (!GetVolumeInformationW(WideRootPath(letter).c_str(), label, 255, &serial, &maxComponentLength, &flags,
                                fileSystem, 255))
         return std::nullopt;
-    return VolumeInformation{label, serial, fileSystem};
+    // The label in code page 936 whatever code page Windows runs in; a
+    // character 936 lacks stays marked, so it is never set back as '?'.
+    return VolumeInformation{GbkFromWide(label), serial, GbkFromWide(fileSystem)};
 }
 
 std::optional<uint64_t> Win32Platform::FreeBytes(char letter) {
@@ -246,8 +252,15 @@ std::optional<uint64_t> Win32Platform::FreeBytes(char letter) {
     return uint64_t{sectorsPerCluster} * bytesPerSector * freeClusters;
 }
 
+// A label that is not plain code page 936 (a character marked as having no
+// bytes there, or invalid bytes) is refused rather than passed on altered.
 bool Win32Platform::SetVolumeLabel(char letter, const std::string& label) {
-    return SetVolumeLabelA(RootPath(letter).c_str(), label.c_str()) != FALSE;
+    const std::optional<std::wstring> wide = StrictWideFromGbk(label);
+    if (!wide) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return false;
+    }
+    return SetVolumeLabelW(WideRootPath(letter).c_str(), wide->c_str()) != FALSE;
 }
 
 uint32_t Win32Platform::LogicalDriveMask() {
@@ -277,44 +290,50 @@ uint32_t Win32Platform::Version() {
 
 // %ProgramData%\Quorvane\undo (the common application-data folder), made
 // when first needed; each file named by local date and time plus a counter
-// and created with CREATE_NEW, so two runs never share one.
+// and created with CREATE_NEW, so two runs never share one. The path is
+// returned in code page 936, as /U takes it back; a folder whose name 936
+// cannot hold could not be named there, so no file is written in it.
 std::optional<std::string> Win32Platform::SaveUndoFile(std::span<const uint8_t> content) {
-    char common[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common)))
+    wchar_t common[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common)))
         return std::nullopt;
-    std::string folder = std::string(common) + "\\Quorvane";
-    CreateDirectoryA(folder.c_str(), nullptr);  // an existing folder is fine
-    folder += "\\undo";
-    CreateDirectoryA(folder.c_str(), nullptr);
+    std::wstring folder = std::wstring(common) + L"\\Quorvane";
+    if (HoldsUnrepresentable(GbkFromWide(folder))) return std::nullopt;
+    CreateDirectoryW(folder.c_str(), nullptr);  // an existing folder is fine
+    folder += L"\\undo";
+    CreateDirectoryW(folder.c_str(), nullptr);
     SYSTEMTIME now{};
     GetLocalTime(&now);
     char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%04u%02u%02u-%02u%02u%02u", now.wYear, now.wMonth, now.wDay, now.wHour,
-                  now.wMinute, now.wSecond);
+    std::snprintf(stamp, sizeof stamp, "%04u%02u%02u-%02u%02u%02u", now.wYear, now.wMonth, now.wDay,
+                  now.wHour, now.wMinute, now.wSecond);
     for (int counter = 1; counter < 1000; ++counter) {
-        const std::string path = folder + "\\" + stamp + "-" + std::to_string(counter) + ".qvundo";
-        UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr));
+        const std::wstring path =
+            folder + L"\\" + WideFromGbk(stamp) + L"-" + std::to_wstring(counter) + L".qvundo";
+        UniqueHandle file(
+            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.Valid()) {
             if (GetLastError() == ERROR_FILE_EXISTS) continue;
             return std::nullopt;
         }
         DWORD written = 0;
-        const bool whole = WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written,
-                                     nullptr) &&
-                           written == content.size() && FlushFileBuffers(file.Get());
+        const bool whole =
+            WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+            written == content.size() && FlushFileBuffers(file.Get());
         file = UniqueHandle();
         if (!whole) {
-            DeleteFileA(path.c_str());
+            DeleteFileW(path.c_str());
             return std::nullopt;
         }
-        return path;
+        return GbkFromWide(path);
     }
     return std::nullopt;
 }
 
 std::optional<std::vector<uint8_t>> Win32Platform::ReadUndoFile(const std::string& path) {
-    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    const std::optional<std::wstring> widePath = StrictWideFromGbk(path);
+    if (!widePath) return std::nullopt;
+    UniqueHandle file(CreateFileW(widePath->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid()) return std::nullopt;
     LARGE_INTEGER size{};

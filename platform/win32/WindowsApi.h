@@ -10,6 +10,6 @@
 
 // <windows.h> maps these names to their "A" functions, but they are also
 // methods of the Platform seam, which must keep one name in every file. The
-// Windows calls are written with their full "A" names.
+// Windows calls are written with their full "A" or "W" names.
 #undef SetVolumeLabel
 #undef DefineDosDevice

@@ -2,9 +2,10 @@
 // script, as a user or an accessibility tool would. Runs in the same Wine
 // prefix (the same wineserver) as the program under test.
 //
-// Window handles are printed and taken as 0x hexadecimal. Texts are printed
-// as hexadecimal bytes of the ANSI code page (936 under zh_CN), so a script
-// can compare them byte for byte whatever they contain (CR, TAB, GBK).
+// Window handles are printed and taken as 0x hexadecimal. Texts are read
+// and written as UTF-16 and printed as hexadecimal bytes of code page 936
+// whatever the locale, so a script can compare them byte for byte whatever
+// they contain (CR, TAB, GBK); a character 936 lacks prints as '?'.
 //
 //   find CLASS [MS]          a visible top-level window of CLASS -> handle
 //   gone HANDLE [MS]         wait until the window no longer exists
@@ -18,6 +19,9 @@
 //   selected LIST            the selected row, -1 when none
 //   client HANDLE            width and height of the client area
 //   rect HANDLE              the window rectangle on the screen
+//   captionbuttons HANDLE    the rectangle of the caption's buttons (close,
+//                            minimise, ...), relative to the window; the
+//                            system draws them, differently per locale
 //   center HANDLE            the centre of the window on the screen
 //   screen                   the screen size
 //   enabled HANDLE           1 or 0
@@ -29,6 +33,11 @@
 //                            a partition (\Device\HarddiskN\PartitionM)
 //   controls                 "QV_NAME ID" for every control of the main
 //                            window, from ui/ControlIds.h
+//   limited PROGRAM ARG...   runs PROGRAM as a user who is not elevated
+//                            would: with the limited token linked to this
+//                            process's elevated one (Wine makes both), the
+//                            standard handles passed on; exits with its exit
+//                            code (100 when it cannot be started)
 // Exit code 0 on success, 1 when a window is not found in time, 2 on bad use.
 // clang-format off
 #include <windows.h>
@@ -38,9 +47,11 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -75,10 +86,29 @@ std::string Unhex(const char* hex) {
     return bytes;
 }
 
+std::string Gbk(const wchar_t* wide, size_t length) {
+    if (length == 0) return {};
+    const int size = static_cast<int>(length);
+    const int bytes = WideCharToMultiByte(936, 0, wide, size, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+    WideCharToMultiByte(936, 0, wide, size, text.data(), bytes, nullptr, nullptr);
+    return text;
+}
+
+std::wstring Wide(const std::string& gbk) {
+    if (gbk.empty()) return {};
+    const int size = static_cast<int>(gbk.size());
+    const int length = MultiByteToWideChar(936, 0, gbk.data(), size, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+    MultiByteToWideChar(936, 0, gbk.data(), size, wide.data(), length);
+    return wide;
+}
+
 std::string WindowText(HWND window) {
-    char buffer[4096] = {};
-    const LRESULT length = SendMessageA(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
-    return std::string(buffer, static_cast<size_t>(length > 0 ? length : 0));
+    wchar_t buffer[4096] = {};
+    const LRESULT length =
+        SendMessageW(window, WM_GETTEXT, sizeof buffer / sizeof buffer[0], reinterpret_cast<LPARAM>(buffer));
+    return Gbk(buffer, static_cast<size_t>(length > 0 ? length : 0));
 }
 
 struct FindRequest {
@@ -149,17 +179,17 @@ class RemoteBuffer {
 };
 
 std::string RemoteCellText(const RemoteBuffer& remote, HWND list, int row, int column) {
-    LVITEMA item{};
+    LVITEMW item{};
     item.iSubItem = column;
-    item.pszText = remote.At(RemoteBuffer::TextOffset);
-    item.cchTextMax = static_cast<int>(RemoteBuffer::TextSize);
-    const char zero = 0;
-    remote.Put(RemoteBuffer::TextOffset, &zero, 1);
+    item.pszText = reinterpret_cast<wchar_t*>(remote.At(RemoteBuffer::TextOffset));
+    item.cchTextMax = static_cast<int>(RemoteBuffer::TextSize / sizeof(wchar_t));
+    const wchar_t zero = 0;
+    remote.Put(RemoteBuffer::TextOffset, &zero, sizeof zero);
     remote.Put(0, &item, sizeof item);
-    const LRESULT length = SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(remote.At(0)));
-    std::vector<char> text(RemoteBuffer::TextSize, '\0');
-    remote.Get(RemoteBuffer::TextOffset, text.data(), text.size());
-    return std::string(text.data(), static_cast<size_t>(length > 0 ? length : 0));
+    const LRESULT length = SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(remote.At(0)));
+    std::vector<wchar_t> text(RemoteBuffer::TextSize / sizeof(wchar_t), L'\0');
+    remote.Get(RemoteBuffer::TextOffset, text.data(), text.size() * sizeof(wchar_t));
+    return Gbk(text.data(), static_cast<size_t>(length > 0 ? length : 0));
 }
 
 int RemoteRowImage(const RemoteBuffer& remote, HWND list, int row) {
@@ -205,16 +235,17 @@ int Columns(HWND list) {
     const RemoteBuffer remote(list);
     if (!remote.Valid()) return 1;
     for (int column = 0;; ++column) {
-        LVCOLUMNA format{};
+        LVCOLUMNW format{};
         format.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
-        format.pszText = remote.At(RemoteBuffer::TextOffset);
-        format.cchTextMax = static_cast<int>(RemoteBuffer::TextSize);
+        format.pszText = reinterpret_cast<wchar_t*>(remote.At(RemoteBuffer::TextOffset));
+        format.cchTextMax = static_cast<int>(RemoteBuffer::TextSize / sizeof(wchar_t));
         remote.Put(0, &format, sizeof format);
-        if (!SendMessageA(list, LVM_GETCOLUMNA, column, reinterpret_cast<LPARAM>(remote.At(0)))) break;
+        if (!SendMessageW(list, LVM_GETCOLUMNW, column, reinterpret_cast<LPARAM>(remote.At(0)))) break;
         remote.Get(0, &format, sizeof format);
-        std::vector<char> text(RemoteBuffer::TextSize, '\0');
-        remote.Get(RemoteBuffer::TextOffset, text.data(), text.size() - 1);
-        std::printf("%d %d %s\n", format.fmt & LVCFMT_JUSTIFYMASK, format.cx, Hex(text.data()).c_str());
+        std::vector<wchar_t> text(RemoteBuffer::TextSize / sizeof(wchar_t), L'\0');
+        remote.Get(RemoteBuffer::TextOffset, text.data(), (text.size() - 1) * sizeof(wchar_t));
+        const std::string header = Gbk(text.data(), std::wcslen(text.data()));
+        std::printf("%d %d %s\n", format.fmt & LVCFMT_JUSTIFYMASK, format.cx, Hex(header).c_str());
     }
     return 0;
 }
@@ -254,6 +285,49 @@ int ControlIds() {
     return 0;
 }
 
+// The command line of the program to start: each argument quoted as the
+// Microsoft C runtime splits them (no argument here holds a quote).
+std::wstring QuotedCommandLine(int argc, char** argv, int first) {
+    std::wstring line;
+    for (int i = first; i < argc; ++i) {
+        if (i > first) line += L' ';
+        line += L'"' + Wide(argv[i]) + L'"';
+    }
+    return line;
+}
+
+int RunLimited(int argc, char** argv) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return 100;
+    TOKEN_LINKED_TOKEN linked{};
+    DWORD size = 0;
+    const BOOL haveLinked = GetTokenInformation(token, TokenLinkedToken, &linked, sizeof linked, &size);
+    CloseHandle(token);
+    if (!haveLinked) return 100;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    for (HANDLE* handle : {&startup.hStdInput, &startup.hStdOutput, &startup.hStdError}) {
+        const DWORD which = handle == &startup.hStdInput    ? STD_INPUT_HANDLE
+                            : handle == &startup.hStdOutput ? STD_OUTPUT_HANDLE
+                                                            : STD_ERROR_HANDLE;
+        *handle = GetStdHandle(which);
+        SetHandleInformation(*handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    }
+    std::wstring line = QuotedCommandLine(argc, argv, 2);
+    PROCESS_INFORMATION process{};
+    const BOOL started = CreateProcessAsUserW(linked.LinkedToken, nullptr, line.data(), nullptr, nullptr,
+                                              TRUE, 0, nullptr, nullptr, &startup, &process);
+    CloseHandle(linked.LinkedToken);
+    if (!started) return 100;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 100;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
 int Usage() {
     std::fprintf(stderr, "usage: window-driver COMMAND ARGS... (see the source)\n");
     return 2;
@@ -277,6 +351,7 @@ int main(int argc, char** argv) {
     }
     if (command == "dosdevices") return DosDevices();
     if (command == "controls") return ControlIds();
+    if (command == "limited" && argc > 2) return RunLimited(argc, argv);
     if (argc < 3) return Usage();
 
     if (command == "find") {
@@ -313,8 +388,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "settext" && argc > 3) {
-        const std::string text = Unhex(argv[3]);
-        SendMessageA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        const std::wstring text = Wide(Unhex(argv[3]));
+        SendMessageW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
         return 0;
     }
     if (command == "text") {
@@ -341,6 +416,20 @@ int main(int argc, char** argv) {
             else
                 std::printf("%ld %ld\n", (rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
         }
+        return 0;
+    }
+    if (command == "captionbuttons") {
+        TITLEBARINFO info{};
+        info.cbSize = sizeof info;
+        if (!GetTitleBarInfo(window, &info)) return 1;
+        RECT outer{};
+        GetWindowRect(window, &outer);
+        // At most three buttons (minimise, maximise or help, close), each
+        // SM_CXSIZE wide, at the right end of the title bar.
+        const RECT& bar = info.rcTitleBar;
+        const LONG left = std::max(bar.left, bar.right - 3 * GetSystemMetrics(SM_CXSIZE));
+        std::printf("%ld %ld %ld %ld\n", left - outer.left, bar.top - outer.top, bar.right - outer.left,
+                    bar.bottom - outer.top);
         return 0;
     }
     if (command == "enabled") {

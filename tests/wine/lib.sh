@@ -7,7 +7,12 @@
 #   when that link exists: plain reads and writes on the image file.
 # - The registry value Disk\Enum\Count tells the program how many to try.
 # - Wine takes the ANSI code page from the locale of each process:
-#   LC_ALL=zh_CN.UTF-8 gives code page 936, also without a compiled locale.
+#   LC_ALL=zh_CN.UTF-8 gives code page 936, also without a compiled locale,
+#   but it passes non-ASCII parameters on only under a compiled one; the
+#   locales are compiled into a folder of our own (qv_locales), not the system.
+# - Wine links Tahoma to a Chinese font only under a Chinese locale; the
+#   prefix replaces Tahoma by WenQuanYi Micro Hei, so the program's UTF-16
+#   text draws the same under every locale.
 # - Wine cannot answer IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS for an image, so
 #   no drive letter matches a row; temporary names can still be defined.
 # shellcheck shell=bash
@@ -18,7 +23,10 @@ export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono or Gecko prompts
 # Settings the prefix is made with; a prefix made with other ones is redone.
-QV_PREFIX_VERSION=1
+QV_PREFIX_VERSION=2
+# The locale of the Windows processes (qv_wine), and where it is compiled.
+QV_LOCALE=${QV_LOCALE:-zh_CN.UTF-8}
+QV_LOCPATH=${QV_LOCPATH:-}
 QV_XVFB_PID=
 QV_DRIVER=${QV_DRIVER:-}
 QV_CLASS=QuorvaneMainWindow
@@ -28,8 +36,22 @@ QV_LIST=0x8000 QV_GROUP=0x8001 QV_LETTER_CAPTION=0x8002 QV_ID_CAPTION=0x8003
 QV_LABEL_CAPTION=0x8004 QV_ID_EDIT=0x8005 QV_LABEL_EDIT=0x8006 QV_MODIFY=0x8007
 QV_LETTER_EDIT=0x8008 QV_CONFIRM=0x8009 QV_EXIT=0x800a
 
-# qv_wine PROGRAM ARGS...: a Windows program in the prefix, code page 936.
-qv_wine() { LC_ALL=zh_CN.UTF-8 "$WINE" "$@"; }
+# qv_wine PROGRAM ARGS...: a Windows program in the prefix, in QV_LOCALE
+# (code page 936 unless told otherwise).
+qv_wine() { LOCPATH=$QV_LOCPATH LC_ALL=$QV_LOCALE "$WINE" "$@"; }
+
+# qv_locales DIR: zh_CN, zh_TW and en_US (UTF-8) compiled into DIR, once
+# (about a second each), and QV_LOCPATH set to it. Only the Wine processes
+# see them, so the scripts' own messages stay as they are.
+qv_locales() {
+    local locale
+    mkdir -p "$1"
+    for locale in zh_CN zh_TW en_US; do
+        [ -e "$1/$locale.UTF-8/LC_CTYPE" ] || localedef -i "$locale" -f UTF-8 "$1/$locale.UTF-8" ||
+            { echo "localedef $locale failed: run scripts/install-deps" >&2; return 1; }
+    done
+    QV_LOCPATH=$(realpath "$1")
+}
 
 # qv_make_images DIR: the two disks of the tests and the demo, made as a
 # user would make them, with sfdisk and mkfs.fat:
@@ -38,21 +60,8 @@ qv_wine() { LC_ALL=zh_CN.UTF-8 "$WINE" "$@"; }
 # disk1.img, 32 MiB: 1 NTFS (07), 2 extended (05) holding 5 FAT16 (06)
 qv_make_images() {
     mkdir -p "$1"
-    rm -f "$1/disk0.img" "$1/disk1.img"
-    truncate -s 64M "$1/disk0.img"
-    sfdisk --quiet --no-reread --no-tell-kernel "$1/disk0.img" >/dev/null <<'EOF'
-label: dos
-label-id: 0x1234abcd
-unit: sectors
-
-start=2048, size=81920, type=c, bootable
-start=83968, size=16384, type=83
-start=100352, type=f
-start=102400, size=12288, type=7
-start=116736, type=1b
-EOF
-    # FAT32 needs 65525 clusters: 40 MiB with 512-byte clusters.
-    mkfs.fat -F 32 -s 1 -n OLDLABEL --offset 2048 "$1/disk0.img" 40960 >/dev/null 2>&1
+    rm -f "$1/disk1.img"
+    qv_make_disk0 "$1/disk0.img" 0x1234abcd
     truncate -s 32M "$1/disk1.img"
     sfdisk --quiet --no-reread --no-tell-kernel "$1/disk1.img" >/dev/null <<'EOF'
 label: dos
@@ -63,6 +72,26 @@ start=2048, size=30000, type=7
 start=32048, type=5
 start=34096, size=4096, type=6
 EOF
+}
+
+# qv_make_disk0 FILE SIGNATURE: disk0.img's layout under a disk signature
+# of its own, as a second card partitioned the same way would be.
+qv_make_disk0() {
+    rm -f "$1"
+    truncate -s 64M "$1"
+    sfdisk --quiet --no-reread --no-tell-kernel "$1" >/dev/null <<EOF
+label: dos
+label-id: $2
+unit: sectors
+
+start=2048, size=81920, type=c, bootable
+start=83968, size=16384, type=83
+start=100352, type=f
+start=102400, size=12288, type=7
+start=116736, type=1b
+EOF
+    # FAT32 needs 65525 clusters: 40 MiB with 512-byte clusters.
+    mkfs.fat -F 32 -s 1 -n OLDLABEL --offset 2048 "$1" 40960 >/dev/null 2>&1
 }
 
 # qv_prefix DIR: makes (once) or reuses the prefix DIR and exports WINEPREFIX.
@@ -83,6 +112,10 @@ qv_prefix() {
     # lacks; here that font is WenQuanYi Micro Hei (fonts-wqy-microhei).
     qv_wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma \
         /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1
+    # Wine follows that link only under a Chinese locale; the replacement
+    # holds under every locale, so the screens of all locales can be compared.
+    qv_wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Tahoma /d 'WenQuanYi Micro Hei' /f \
+        </dev/null >/dev/null 2>&1
     "$WINESERVER" -k 2>/dev/null || true
     "$WINESERVER" -w 2>/dev/null || true
     [ -s "$WINEPREFIX/system.reg" ] || { echo "wineboot failed: $WINEPREFIX/.wineboot.log" >&2; return 1; }
