@@ -1,7 +1,7 @@
 // The Windows program: builds the main window hidden, runs the start
 // sequence, then the message loop until the single close path has run.
 #include "app/Session.h"
-#include "app/SystemMenu.h"
+#include "ui/SystemMenu.h"
 #include "app/Win32Start.h"
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/WindowsApi.h"

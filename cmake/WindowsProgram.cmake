@@ -47,7 +47,7 @@ target_link_libraries(quorvane_win32 PUBLIC quorvane_core advapi32 shell32 kerne
 
 add_executable(Quorvane WIN32
   app/WinMain.cpp
-  app/SystemMenu.cpp
+  ui/SystemMenu.cpp
   ui/Window.cpp
   ui/Frame.cpp
   ui/Controls.cpp

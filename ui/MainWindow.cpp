@@ -5,7 +5,7 @@
 
 #include <cwchar>
 
-#include "app/SystemMenu.h"
+#include "ui/SystemMenu.h"
 #include "text/Texts.h"
 #include "ui/ControlIds.h"
 #include "ui/MessageBox.h"

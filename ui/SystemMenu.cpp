@@ -1,4 +1,4 @@
-#include "app/SystemMenu.h"
+#include "ui/SystemMenu.h"
 
 #include "platform/win32/WideText.h"
 #include "text/Texts.h"
