@@ -16,6 +16,7 @@
 #include "platform/image/ImagePlatform.h"
 #include "scan/PartitionRows.h"
 #include "tests/support/DiskImages.h"
+#include "tests/support/Faults.h"
 
 namespace quorvane::test {
 
@@ -142,18 +143,6 @@ inline std::string FatlabelOfPartition(const TempDir& dir, const std::string& im
     return label;
 }
 
-// A fault on calls of one kind: on one drive (-1 any), one letter (0 any),
-// one position (none: any).
-inline Fault FaultOn(PlatformCall call, int drive = -1, char letter = 0,
-                     std::optional<uint64_t> position = std::nullopt, bool shortTransfer = false) {
-    Fault fault;
-    fault.call = call;
-    fault.drive = drive;
-    fault.letter = letter;
-    fault.position = position;
-    fault.shortTransfer = shortTransfer;
-    return fault;
-}
 
 // What the window does, written down.
 class RecordingShell : public Shell {

@@ -27,12 +27,8 @@ struct HandDisk {
 
     void Entry(uint64_t sector, int slot, uint8_t type, uint32_t first, uint32_t count) {
         auto& data = sectors[sector];
-        uint8_t* entry = data.data() + 0x1BE + 16 * slot;
-        entry[4] = type;
-        for (int i = 0; i < 4; ++i) {
-            entry[8 + i] = static_cast<uint8_t>(first >> (8 * i));
-            entry[12 + i] = static_cast<uint8_t>(count >> (8 * i));
-        }
+        const std::vector<uint8_t> entry = EntryBytes(0, type, first, count);
+        std::copy(entry.begin(), entry.end(), data.begin() + EntryPosition(0, slot));
         data[510] = 0x55;
         data[511] = 0xAA;
     }

@@ -71,9 +71,9 @@ TEST(FatLabelScan, UnreadableFileSystemShowsNoLabel) {
     TempDir dir;
     const std::string disk = MakeImage(dir, "fat.img", 64 * MiB, "p1 : start=2048, size=80000, type=c\n");
     MakeFat32(disk, 2048, Sectors, "DATA");
-    for (const Fault& fault : {FailOn(PlatformCall::Read, 0, 2048 * 512), FailOn(PlatformCall::Seek, 0, 2048 * 512),
-                               FailOn(PlatformCall::Read, 0, 2048 * 512, true),
-                               FailOn(PlatformCall::Read, 0, RootEntry(disk, 2048))}) {
+    for (const Fault& fault : {FaultOn(PlatformCall::Read, 0, 0, 2048 * 512), FaultOn(PlatformCall::Seek, 0, 0, 2048 * 512),
+                               FaultOn(PlatformCall::Read, 0, 0, 2048 * 512, true),
+                               FaultOn(PlatformCall::Read, 0, 0, RootEntry(disk, 2048))}) {
         ImagePlatform platform(std::vector<std::string>{disk});
         platform.AddFault(fault);
         PartitionRows rows;

@@ -55,8 +55,8 @@ TEST_F(ScanFaults, UnreadableFirstEbrGivesOneEmptyLogicalAndEndsTheChain) {
     // A failed read, a failed positioning, and a read that stops at 256 bytes
     // (before the table at 0x1BE) all leave the buffer zero.
     for (const Fault& fault :
-         {FailOn(PlatformCall::Read, 0, firstEbr), FailOn(PlatformCall::Seek, 0, firstEbr),
-          FailOn(PlatformCall::Read, 0, firstEbr, true)}) {
+         {FaultOn(PlatformCall::Read, 0, 0, firstEbr), FaultOn(PlatformCall::Seek, 0, 0, firstEbr),
+          FaultOn(PlatformCall::Read, 0, 0, firstEbr, true)}) {
         ImagePlatform platform(std::vector<std::string>{disk});
         platform.AddFault(fault);
         EXPECT_EQ(ScanWith(platform), expected) << PlatformCallName(fault.call) << fault.shortTransfer;
@@ -77,24 +77,24 @@ TEST_F(ScanFaults, ReportNamesEveryDriveNotReadInFull) {
         return ScanDisks(platform, rows);
     };
     EXPECT_TRUE(report(std::nullopt).Complete());
-    EXPECT_EQ(report(FailOn(PlatformCall::Read, 0, secondEbr)).unreadDrives, std::vector<uint32_t>{0});
-    EXPECT_EQ(report(FailOn(PlatformCall::Seek, 0, firstEbr)).unreadDrives, std::vector<uint32_t>{0});
-    EXPECT_EQ(report(FailOn(PlatformCall::Read, 1, 0)).unreadDrives, std::vector<uint32_t>{1});
+    EXPECT_EQ(report(FaultOn(PlatformCall::Read, 0, 0, secondEbr)).unreadDrives, std::vector<uint32_t>{0});
+    EXPECT_EQ(report(FaultOn(PlatformCall::Seek, 0, 0, firstEbr)).unreadDrives, std::vector<uint32_t>{0});
+    EXPECT_EQ(report(FaultOn(PlatformCall::Read, 1, 0, 0)).unreadDrives, std::vector<uint32_t>{1});
     // A drive that does not open is no drive: the registry's count is then
     // short of drives, and the report says so.
-    const ScanReport unopened = report(FailOn(PlatformCall::OpenDrive, 1));
+    const ScanReport unopened = report(FaultOn(PlatformCall::OpenDrive, 1));
     EXPECT_TRUE(unopened.drivesMissing);
     EXPECT_FALSE(unopened.Complete());
-    const ScanReport noCount = report(FailOn(PlatformCall::DiskCount, -1));
+    const ScanReport noCount = report(FaultOn(PlatformCall::DiskCount, -1));
     EXPECT_FALSE(noCount.diskCountRead);
     EXPECT_FALSE(noCount.Complete());
     // A read that stops short leaves part of a table unread.
-    EXPECT_EQ(report(FailOn(PlatformCall::Read, 0, firstEbr, true)).unreadDrives, std::vector<uint32_t>{0});
+    EXPECT_EQ(report(FaultOn(PlatformCall::Read, 0, 0, firstEbr, true)).unreadDrives, std::vector<uint32_t>{0});
 }
 
 TEST_F(ScanFaults, UnreadableSecondEbrKeepsTheFirstLogical) {
     ImagePlatform platform(std::vector<std::string>{disk});
-    platform.AddFault(FailOn(PlatformCall::Read, 0, secondEbr));
+    platform.AddFault(FaultOn(PlatformCall::Read, 0, 0, secondEbr));
     EXPECT_EQ(
         ScanWith(platform),
         (std::vector<std::string>{"1|1|07|NTFS|主，活动|1", "1||0F|扩展 LBA|扩展|4", "1|2|07|NTFS|逻辑|1",
@@ -103,8 +103,8 @@ TEST_F(ScanFaults, UnreadableSecondEbrKeepsTheFirstLogical) {
 
 TEST_F(ScanFaults, DriveWhoseMbrCannotBeReadOrThatDoesNotOpenIsSkipped) {
     const std::vector<std::string> onlySecond{"2|1|83|Linux|主|2", "map 0,1,1"};
-    for (const Fault& fault : {FailOn(PlatformCall::OpenDrive, 0), FailOn(PlatformCall::Read, 0, 0),
-                               FailOn(PlatformCall::Seek, 0, 0)}) {
+    for (const Fault& fault : {FaultOn(PlatformCall::OpenDrive, 0), FaultOn(PlatformCall::Read, 0, 0, 0),
+                               FaultOn(PlatformCall::Seek, 0, 0, 0)}) {
         ImagePlatform platform(std::vector<std::string>{disk, other});
         platform.AddFault(fault);
         EXPECT_EQ(ScanWith(platform), onlySecond) << PlatformCallName(fault.call);
@@ -112,7 +112,7 @@ TEST_F(ScanFaults, DriveWhoseMbrCannotBeReadOrThatDoesNotOpenIsSkipped) {
     }
     // A short MBR read keeps the bytes it got: the table lies past them.
     ImagePlatform platform(std::vector<std::string>{disk, other});
-    platform.AddFault(FailOn(PlatformCall::Read, 0, 0, true));
+    platform.AddFault(FaultOn(PlatformCall::Read, 0, 0, 0, true));
     EXPECT_EQ(ScanWith(platform), onlySecond);
 }
 
@@ -143,7 +143,7 @@ TEST(ScanDriveNumbers, GapsAndDamagedCounts) {
     PutEntry(*disk, 0, 0, 0, 0x07, 64, 1024);
     ImagePlatform gap(std::vector<ImageSource>{InMemory(disk), InMemory(disk)});
     gap.SetDiskCount(2);
-    gap.AddFault(FailOn(PlatformCall::OpenDrive, 0));
+    gap.AddFault(FaultOn(PlatformCall::OpenDrive, 0));
     PartitionRows rows;
     ScanDisks(gap, rows);
     ASSERT_EQ(rows.Count(), 1);

@@ -198,12 +198,8 @@ TEST(ScanHostile, BlankUnsignedAndTruncatedMbrs) {
     // type byte but loses its first-sector and size fields, which read as 0.
     Sector mbr{};
     const auto put = [&mbr](int slot, uint8_t type, uint32_t first, uint32_t count) {
-        uint8_t* entry = mbr.data() + PartitionTableOffset + PartitionEntrySize * slot;
-        entry[EntryType] = type;
-        for (int i = 0; i < 4; ++i) {
-            entry[EntryFirstSector + i] = static_cast<uint8_t>(first >> (8 * i));
-            entry[EntrySectorCount + i] = static_cast<uint8_t>(count >> (8 * i));
-        }
+        const std::vector<uint8_t> entry = EntryBytes(0, type, first, count);
+        std::copy(entry.begin(), entry.end(), mbr.begin() + EntryPosition(0, slot));
     };
     put(0, 0x07, 63, 4096);
     put(1, 0x83, 8192, 4096);

@@ -13,6 +13,8 @@
 #include "scan/DiskFormat.h"
 #include "scan/PartitionRows.h"
 #include "scan/ScanDisks.h"
+#include "tests/support/DiskImages.h"
+#include "tests/support/Faults.h"
 #include "tools/Utf8.h"
 
 namespace quorvane::test {
@@ -63,30 +65,12 @@ inline std::vector<std::string> StartTexts(const PartitionRows& rows) {
 // A 16-byte partition-table entry (and the 0x55AA signature) in a memory disk.
 inline void PutEntry(MemoryImage& image, uint64_t sectorPosition, int slot, uint8_t boot, uint8_t type,
                      uint32_t firstSector, uint32_t sectorCount) {
-    uint8_t entry[PartitionEntrySize] = {};
-    entry[EntryBootIndicator] = boot;
-    entry[EntryType] = type;
-    for (int i = 0; i < 4; ++i) {
-        entry[EntryFirstSector + i] = static_cast<uint8_t>(firstSector >> (8 * i));
-        entry[EntrySectorCount + i] = static_cast<uint8_t>(sectorCount >> (8 * i));
-    }
-    image.WriteAt(sectorPosition + PartitionTableOffset + PartitionEntrySize * static_cast<uint64_t>(slot),
-                  entry, sizeof entry);
+    const std::vector<uint8_t> entry = EntryBytes(boot, type, firstSector, sectorCount);
+    image.WriteAt(EntryPosition(sectorPosition, slot), entry.data(), entry.size());
     const uint8_t signature[2] = {0x55, 0xAA};
     image.WriteAt(sectorPosition + 510, signature, 2);
 }
 
-// A rule failing `call` on `drive`, at one byte position when one is given;
-// `shortTransfer` makes a read succeed with half a sector instead.
-inline Fault FailOn(PlatformCall call, int drive, std::optional<uint64_t> position = std::nullopt,
-                    bool shortTransfer = false) {
-    Fault fault;
-    fault.call = call;
-    fault.drive = drive;
-    fault.position = position;
-    fault.shortTransfer = shortTransfer;
-    return fault;
-}
 
 inline SharedMemoryImage MemoryDisk(uint64_t bytes) {
     return std::make_shared<MemoryImage>(bytes);

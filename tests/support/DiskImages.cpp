@@ -135,8 +135,7 @@ void WriteBytes(const std::string& path, uint64_t position, const std::vector<ui
     if (!out) throw std::runtime_error("cannot write " + path);
 }
 
-void WriteEntry(const std::string& path, uint64_t sectorPosition, int slot, uint8_t boot, uint8_t type,
-                uint32_t firstSector, uint32_t sectorCount) {
+std::vector<uint8_t> EntryBytes(uint8_t boot, uint8_t type, uint32_t firstSector, uint32_t sectorCount) {
     std::vector<uint8_t> entry(16, 0);
     entry[0] = boot;
     entry[4] = type;
@@ -144,7 +143,12 @@ void WriteEntry(const std::string& path, uint64_t sectorPosition, int slot, uint
         entry[8 + i] = static_cast<uint8_t>(firstSector >> (8 * i));
         entry[12 + i] = static_cast<uint8_t>(sectorCount >> (8 * i));
     }
-    WriteBytes(path, sectorPosition + 0x1BE + 16 * static_cast<uint64_t>(slot), entry);
+    return entry;
+}
+
+void WriteEntry(const std::string& path, uint64_t sectorPosition, int slot, uint8_t boot, uint8_t type,
+                uint32_t firstSector, uint32_t sectorCount) {
+    WriteBytes(path, EntryPosition(sectorPosition, slot), EntryBytes(boot, type, firstSector, sectorCount));
     WriteBytes(path, sectorPosition + 510, {0x55, 0xAA});
 }
 

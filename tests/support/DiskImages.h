@@ -58,6 +58,12 @@ std::string BlkidTag(const std::string& image, uint64_t offsetBytes, const std::
 std::vector<uint8_t> ReadBytes(const std::string& path);
 std::vector<uint8_t> ReadBytes(const std::string& path, uint64_t position, size_t count);
 void WriteBytes(const std::string& path, uint64_t position, const std::vector<uint8_t>& bytes);
+// One 16-byte MBR/EBR partition-table entry, and where slot `slot` of the
+// table in the sector at byte `sectorPosition` lies.
+std::vector<uint8_t> EntryBytes(uint8_t boot, uint8_t type, uint32_t firstSector, uint32_t sectorCount);
+inline uint64_t EntryPosition(uint64_t sectorPosition, int slot) {
+    return sectorPosition + 0x1BE + 16 * static_cast<uint64_t>(slot);
+}
 // Writes one 16-byte partition-table entry into the sector at `sectorPosition`
 // (a byte position), slot 0..3, and the 0x55AA signature of that sector.
 void WriteEntry(const std::string& path, uint64_t sectorPosition, int slot, uint8_t boot, uint8_t type,
