@@ -15,13 +15,14 @@ constexpr uint32_t DriveNoRootDir = 1;
 class ImageDevice : public SectorDevice {
  public:
     ImageDevice(ImagePlatform& platform, std::unique_ptr<ImageFile> file, int drive, char letter,
-                uint64_t base, uint64_t length)
+                uint64_t base, uint64_t length, uint64_t writable)
         : platform_(platform),
           file_(std::move(file)),
           drive_(drive),
           letter_(letter),
           base_(base),
-          length_(length) {}
+          length_(length),
+          writable_(writable) {}
 
     bool Seek(uint64_t position) override {
         if (platform_.Intercept(PlatformCall::Seek, drive_, letter_, position).fail) return false;
@@ -33,10 +34,7 @@ class ImageDevice : public SectorDevice {
         transferred = 0;
         const auto verdict = platform_.Intercept(PlatformCall::Read, drive_, letter_, position_);
         noMedium_ = !file_;
-        if (verdict.fail || !file_) return false;
-        // A disk is whole sectors: Windows fails a read that does not lie
-        // whole on it (ERROR_SECTOR_NOT_FOUND) rather than reading less.
-        if (position_ > length_ || length_ - position_ < SectorSize) return false;
+        if (verdict.fail || !OnDisk()) return false;
         size_t wanted = SectorSize;
         if (verdict.shortTransfer) wanted = SectorSize / 2;
         const size_t got = file_->ReadAt(base_ + position_, buffer.data(), wanted);
@@ -48,8 +46,11 @@ class ImageDevice : public SectorDevice {
     bool Write(ConstSectorSpan buffer, uint32_t& transferred) override {
         transferred = 0;
         const auto verdict = platform_.Intercept(PlatformCall::Write, drive_, letter_, position_);
-        if (verdict.fail || !file_) return false;
-        if (position_ > length_ || length_ - position_ < SectorSize) return false;
+        if (verdict.fail || !OnDisk()) return false;
+        // A mounted FAT volume's handle writes only the boot sector and the
+        // sectors reserved after it: the FAT driver refuses the rest
+        // (ERROR_ACCESS_DENIED), as it owns the FATs and the data.
+        if (!LiesWholeOnDisk(position_, SectorSize, writable_)) return false;
         const size_t count = verdict.shortTransfer ? SectorSize / 2 : SectorSize;
         if (!file_->WriteAt(base_ + position_, buffer.data(), count)) return false;
         transferred = static_cast<uint32_t>(count);
@@ -69,12 +70,20 @@ class ImageDevice : public SectorDevice {
     bool NoMedium() const override { return noMedium_; }
 
  private:
+    // Whether the sector at the file pointer lies whole on the handle's
+    // drive or volume, and on the disk under it.
+    bool OnDisk() const {
+        return file_ && LiesWholeOnDisk(position_, SectorSize, length_) &&
+               LiesWholeOnDisk(base_ + position_, SectorSize, file_->Size());
+    }
+
     ImagePlatform& platform_;
     std::unique_ptr<ImageFile> file_;
     int drive_;
     char letter_;
     uint64_t base_;
     uint64_t length_;
+    uint64_t writable_;  // bytes from the start that a write may reach
     uint64_t position_ = 0;
     bool noMedium_ = false;
 };
@@ -120,7 +129,7 @@ ImagePlatform::Verdict ImagePlatform::Intercept(PlatformCall call, int drive, ch
                                                 uint64_t position) {
     CallRecord record{calls_.size() + 1, call, drive, letter, position, false};
     Verdict verdict;
-    if (failNumber_ && *failNumber_ == record.number) verdict.fail = true;
+    if (failNumbers_.count(record.number)) verdict.fail = true;
     for (const Fault& fault : faults_) {
         if (fault.call != call || (fault.drive >= 0 && fault.drive != drive) ||
             (fault.letter != 0 && fault.letter != letter) || (fault.position && *fault.position != position))
@@ -131,6 +140,7 @@ ImagePlatform::Verdict ImagePlatform::Intercept(PlatformCall call, int drive, ch
             verdict.fail = true;
     }
     record.failed = verdict.fail;
+    record.shortTransfer = verdict.shortTransfer && !verdict.fail;
     calls_.push_back(record);
     return verdict;
 }
@@ -149,11 +159,11 @@ std::unique_ptr<SectorDevice> ImagePlatform::OpenPhysicalDrive(uint32_t drive, A
     const int driveNumber = drive < images_.size() ? static_cast<int>(drive) : -1;
     if (Intercept(PlatformCall::OpenDrive, static_cast<int>(drive)).fail || driveNumber < 0) return nullptr;
     // An empty card reader opens; only its reads fail.
-    if (noMedium_.count(drive)) return std::make_unique<ImageDevice>(*this, nullptr, driveNumber, 0, 0, 0);
+    if (noMedium_.count(drive)) return std::make_unique<ImageDevice>(*this, nullptr, driveNumber, 0, 0, 0, 0);
     auto file = ImageFile::Open(images_[drive], access == Access::ReadWrite);
     if (!file) return nullptr;
     const uint64_t size = file->Size();
-    return std::make_unique<ImageDevice>(*this, std::move(file), driveNumber, 0, 0, size);
+    return std::make_unique<ImageDevice>(*this, std::move(file), driveNumber, 0, 0, size, size);
 }
 
 void ImagePlatform::SwapMedium(uint32_t drive, ImageSource medium) {
@@ -194,8 +204,11 @@ std::unique_ptr<SectorDevice> ImagePlatform::OpenVolume(char letter, Access acce
     if (Intercept(PlatformCall::OpenVolume, drive, letter).fail || !volume) return nullptr;
     auto file = ImageFile::Open(images_[volume->drive], access == Access::ReadWrite);
     if (!file) return nullptr;
+    // Windows mounts the file system it recognises (here FAT32) on first use.
+    const auto fat = Fat32Volume::Open(*file, {volume->offset, volume->length});
+    const uint64_t writable = fat ? fat->ReservedBytes() : volume->length;
     return std::make_unique<ImageDevice>(*this, std::move(file), drive, letter, volume->offset,
-                                         volume->length);
+                                         volume->length, writable);
 }
 
 uint32_t ImagePlatform::DriveType(char letter) {
