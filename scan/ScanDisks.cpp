@@ -111,17 +111,18 @@ class DriveWalk {
             const bool read = ReadSector(device_, current, ebr);
             if (!read) readFailed_ = true;
             const PartitionEntry logical = ReadPartitionEntry(ebr, 0);
+            // A logical partition keeps its container a container; so does an
+            // EBR that could not be read (it may hold one), and one that finds
+            // no row left in the tables.
+            if (logical.type != EmptyType || !read) rows_.MutableSide(containerRow).holdsLogicals = true;
             const int row = AddRow(ebr, current, LogicalIdByteOffset, texts::KindLogical);
             if (row < 0) return false;
             rows_.SetCell(row, ColumnPartition, Decimal(++shown_));
             rows_.MutableSide(row).partitionStart = current + uint64_t{logical.firstSector} * SectorSize;
             // An empty entry keeps its row but Windows gives it no number,
             // nor an entry with a container's type, wherever it lies.
-            if (logical.type != EmptyType) {
-                rows_.MutableSide(containerRow).holdsLogicals = true;
-                if (!IsExtendedType(logical.type) && !gptDisk_)
-                    logicalEntries_.push_back({row, drive_, mbrPartitions_ + ++logicals_});
-            }
+            if (logical.type != EmptyType && !IsExtendedType(logical.type) && !gptDisk_)
+                logicalEntries_.push_back({row, drive_, mbrPartitions_ + ++logicals_});
             const PartitionEntry link = ReadPartitionEntry(ebr, 1);
             if (!read || !IsExtendedType(link.type) || link.firstSector == 0) break;
             current = base + uint64_t{link.firstSector} * SectorSize;
