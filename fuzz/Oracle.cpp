@@ -120,7 +120,8 @@ DriveWalk WalkDrive(const MemoryImage& image, uint32_t drive, const std::vector<
             logicalRow.start = ebr + first.first * 512;
             logicalRow.shown = std::to_string(++shown);
             logicalRow.kind = std::string(KindLogical) + (first.boot == 0x80 ? ActiveSuffix : "");
-            if (first.type != 0x00) walk.holding.insert(container);
+            // An EBR that cannot be read may hold a logical partition too.
+            if (first.type != 0x00 || !read) walk.holding.insert(container);
             if (!walk.gpt && first.type != 0x00 && !IsContainer(first.type))
                 logicalRow.windowsNumber = primaries + ++logical;
             walk.rows.push_back(logicalRow);
@@ -163,6 +164,7 @@ ExpectedScan ExpectScan(const std::vector<SharedMemoryImage>& images, std::optio
         const DriveWalk truth = WalkDrive(*images[drive], drive, nullptr);
         if (truth.gpt) scan.gptDrives.insert(drive);
         scan.holdingLogicals.insert(truth.holding.begin(), truth.holding.end());
+        scan.holdingLogicals.insert(seen.holding.begin(), seen.holding.end());
         if (seen.readWhole)
             scan.readWhole.insert(drive);
         else

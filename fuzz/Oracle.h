@@ -52,8 +52,9 @@ struct ExpectedScan {
 
 // What the scan must list when `faults` (lasting the whole run) hit its
 // calls; `diskCount` is the registry's count (nullopt: the image count).
-// Logical partitions and containers are judged by the disk's own content
-// even where the scan could not read it.
+// A container holds logical partitions when the disk's own content says so
+// (even where the scan could not read it), or when the scan could not read
+// an EBR of its chain.
 ExpectedScan ExpectScan(const std::vector<SharedMemoryImage>& images, std::optional<int32_t> diskCount,
                         const std::vector<Fault>& faults);
 
