@@ -66,61 +66,45 @@ std::string FieldAt(const MemoryImage& image, uint64_t position) {
     return field;
 }
 
-// The FAT32 volume Windows sees at `start` of an image, read by the image
+// The FAT32 volume Windows sees in a partition of an image, read by the image
 // backend's model of Windows' FAT driver.
 struct WindowsVolume {
     std::unique_ptr<ImageFile> file;
     std::optional<Fat32Volume> fat;
-    WindowsVolume(const SharedMemoryImage& image, uint64_t start, bool writable)
+    WindowsVolume(const SharedMemoryImage& image, const Extent& extent, bool writable = false)
         : file(ImageFile::Open(ImageSource{"", image}, writable)) {
-        if (file) fat = Fat32Volume::Open(*file, {start, image->Size() - std::min(start, image->Size())});
+        if (file) fat = Fat32Volume::Open(*file, {extent.start, extent.length});
     }
 };
 
-// Where a label change of the volume at `start` may write, and what it leaves.
+// The partition a DOS name of `names` targets, on the media `images`.
+struct NamedVolume {
+    uint32_t drive = 0;
+    Extent extent;
+};
+std::optional<NamedVolume> VolumeNamed(const std::map<char, std::string>& names, char letter,
+                                       const std::vector<SharedMemoryImage>& images) {
+    const auto name = names.find(letter);
+    uint32_t drive = 0, number = 0;
+    if (name == names.end() || !ParsePartitionTarget(name->second, drive, number) || drive >= images.size())
+        return std::nullopt;
+    const auto extent = WindowsPartition(*images[drive], number);
+    if (!extent) return std::nullopt;
+    return NamedVolume{drive, *extent};
+}
+
+// What a label change of a row may write, and what it must leave.
 struct LabelPlan {
+    bool refused = true;  // no volume of the row's partition under its letter, or Windows refuses the label
     std::set<uint64_t> sectors;                       // sector numbers it may touch
     std::vector<std::pair<uint64_t, size_t>> ranges;  // bytes it may change
     std::vector<uint64_t> volumeWrites;               // sector positions in the volume
-    std::optional<std::string> reported;              // the label Windows reports after it
-    std::optional<uint64_t> backupField;              // a backup copy that must follow
+    Extent volume;
+    std::string reported;                 // the label Windows reports after it
+    std::optional<uint64_t> backupField;  // a backup copy that must follow
+    bool backupUnreachable = false;       // a backup field names a sector the volume cannot read
     bool ownSectorsApart = true;
 };
-
-LabelPlan PlanLabel(const SharedMemoryImage& image, uint64_t start, const std::string& label) {
-    LabelPlan plan;
-    plan.sectors.insert(start / 512);
-    plan.ranges.push_back({start + 0x47, 11});
-    plan.volumeWrites.push_back(0);
-    const auto boot = WholeSector(*image, start);
-    if (boot) {
-        const uint32_t backup = Le(&(*boot)[0x32], 2), reserved = Le(&(*boot)[0x0E], 2),
-                       fsInfo = Le(&(*boot)[0x30], 2);
-        if (backup != 0 && backup < reserved && backup != fsInfo) {
-            const uint64_t position = start + uint64_t{backup} * 512;
-            plan.sectors.insert(position / 512);
-            plan.ranges.push_back({position + 0x47, 11});
-            plan.volumeWrites.push_back(uint64_t{backup} * 512);
-            const auto copy = WholeSector(*image, position);
-            if (copy && SaysFat32(*copy) &&
-                std::equal(boot->begin() + 0x0B, boot->begin() + 0x47, copy->begin() + 0x0B))
-                plan.backupField = position + 0x47;
-        }
-    }
-    WindowsVolume volume(image, start, false);
-    if (volume.fat) {
-        if (const auto entry = volume.fat->LabelEntryPosition()) {
-            plan.sectors.insert(*entry / 512);
-            plan.ranges.push_back({*entry, 32});
-        }
-        // What Windows makes of the label, on a copy of the volume.
-        auto scratch = std::make_shared<MemoryImage>(*image);
-        WindowsVolume trial(scratch, start, true);
-        if (trial.fat && trial.fat->SetLabel(label)) plan.reported = trial.fat->Label();
-    }
-    plan.ownSectorsApart = plan.sectors.size() == plan.ranges.size();
-    return plan;
-}
 
 class Checker {
  public:
@@ -195,6 +179,7 @@ class Checker {
         for (const ForeignName& name : case_.names)
             if (name.afterScan && platform_->DefineDosDevice(name.letter, name.target))
                 foreign_.push_back(name);
+        namesAtApply_ = platform_->DosDevices();
         for (const uint64_t k : case_.failCallsAfterScan)
             platform_->FailCallNumber(platform_->Calls().size() + k);
         for (const SharedMemoryImage& medium : inDrive_)
@@ -363,9 +348,10 @@ class Checker {
                 Fail("row " + std::to_string(row) + ": ID cell " + rows.Cell(row, ColumnId) + ", not " + id);
             if (rows.Cell(row, ColumnLabel) != meaning.labels[row])
                 Fail("row " + std::to_string(row) + ": label cell");
-            if (Healthy() && RowLetter(rows, row) != 0 && rowsMatch_) {
-                WindowsVolume volume(originals_[facts[row].drive], rows.Side(row).partitionStart, false);
-                if (volume.fat && volume.fat->Label() != facts[row].scannedLabel)
+            const auto volume = VolumeNamed(namesAtMark_, RowLetter(rows, row), originals_);
+            if (Healthy() && rowsMatch_ && volume) {
+                WindowsVolume windows(originals_[volume->drive], volume->extent);
+                if (windows.fat && windows.fat->Label() != facts[row].scannedLabel)
                     Fail("row " + std::to_string(row) + " shows another label than Windows");
             }
         }
@@ -390,9 +376,8 @@ class Checker {
         for (int row = 0; row < rows.Count(); ++row) {
             if (meaning.ids[row] != facts[row].scannedId)
                 idSectors[facts[row].drive].insert(facts[row].place.sector / 512);
-            if (meaning.labels[row] != facts[row].scannedLabel && facts[row].drive < atMark_.size())
-                labelPlans[row] =
-                    PlanLabel(atMark_[facts[row].drive], rows.Side(row).partitionStart, meaning.labels[row]);
+            if (meaning.labels[row] != facts[row].scannedLabel)
+                labelPlans[row] = PlanLabel(rows, row, meaning.labels[row]);
         }
         // Sectors that label changes of each drive may touch, counted per sector.
         std::map<uint32_t, std::map<uint64_t, int>> labelSectors;
@@ -424,14 +409,15 @@ class Checker {
         for (const auto& [row, plan] : labelPlans) {
             Change change{row, true, DueOfLabel(rows, facts, row, plan, labelSectors, idSectors), false};
             const uint32_t drive = facts[row].drive;
-            const uint64_t start = rows.Side(row).partitionStart;
-            if (plan.reported && !removed_.count(drive)) {
-                WindowsVolume now(inDrive_[drive], start, false);
-                change.landed = now.fat && now.fat->Label() == *plan.reported;
+            if (!plan.refused) {
+                WindowsVolume now(inDrive_[drive], plan.volume);
+                change.landed = now.fat && now.fat->Label() == plan.reported;
                 if (change.landed && IsFat32IdText(finalIds[row]))
-                    change.landed = FieldAt(*inDrive_[drive], start + 0x47) == Padded(*plan.reported) &&
-                                    (!plan.backupField ||
-                                     FieldAt(*inDrive_[drive], *plan.backupField) == Padded(*plan.reported));
+                    change.landed =
+                        !plan.backupUnreachable &&
+                        FieldAt(*inDrive_[drive], plan.volume.start + 0x47) == Padded(plan.reported) &&
+                        (!plan.backupField ||
+                         FieldAt(*inDrive_[drive], *plan.backupField) == Padded(plan.reported));
             }
             if (change.due != Due::Refuse) {
                 allowedRanges[drive].insert(allowedRanges[drive].end(), plan.ranges.begin(),
@@ -490,17 +476,66 @@ class Checker {
         return Healthy() && expected_.readWhole.count(f.drive) ? Due::Land : Due::Either;
     }
 
+    // The label goes through the letter the row shows: the volume under it
+    // must be the row's partition, at the scan (with an answer from Windows)
+    // and at the writes (with the same serial number).
+    LabelPlan PlanLabel(const PartitionRows& rows, int row, const std::string& label) const {
+        LabelPlan plan;
+        const uint32_t drive = rows.Side(row).drive;
+        const uint64_t start = rows.Side(row).partitionStart;
+        const char letter = RowLetter(rows, row);
+        if (letter == 0 || drive >= atMark_.size() || removed_.count(drive)) return plan;
+        const auto then = VolumeNamed(namesAtMark_, letter, originals_);
+        const auto now = VolumeNamed(namesAtApply_, letter, atMark_);
+        if (!then || !now || then->drive != drive || now->drive != drive || then->extent.start != start ||
+            now->extent.start != start)
+            return plan;
+        WindowsVolume before(originals_[drive], then->extent), after(atMark_[drive], now->extent);
+        if (!before.fat || !after.fat || before.fat->SerialNumber() != after.fat->SerialNumber()) return plan;
+        auto scratch = std::make_shared<MemoryImage>(*atMark_[drive]);
+        WindowsVolume trial(scratch, now->extent, true);
+        if (!trial.fat || !trial.fat->SetLabel(label)) return plan;
+        plan.refused = false;
+        plan.volume = now->extent;
+        plan.reported = trial.fat->Label();
+
+        plan.sectors.insert(start / 512);
+        plan.ranges.push_back({start + 0x47, 11});
+        plan.volumeWrites.push_back(0);
+        const Bytes boot = *WholeSector(*atMark_[drive], start);  // Windows mounted it: it is whole
+        const uint32_t backup = Le(&boot[0x32], 2), reserved = Le(&boot[0x0E], 2),
+                       fsInfo = Le(&boot[0x30], 2);
+        if (backup != 0 && backup < reserved && backup != fsInfo) {
+            const uint64_t position = start + uint64_t{backup} * 512;
+            plan.sectors.insert(position / 512);
+            plan.ranges.push_back({position + 0x47, 11});
+            plan.volumeWrites.push_back(uint64_t{backup} * 512);
+            const auto copy = WholeSector(*atMark_[drive], position);
+            plan.backupUnreachable = !copy || uint64_t{backup} * 512 + 512 > now->extent.length;
+            if (!plan.backupUnreachable && SaysFat32(*copy) &&
+                std::equal(boot.begin() + 0x0B, boot.begin() + 0x47, copy->begin() + 0x0B))
+                plan.backupField = position + 0x47;
+        }
+        if (const auto entry = after.fat->LabelEntryPosition()) {
+            plan.sectors.insert(*entry / 512);
+            plan.ranges.push_back({*entry, 32});
+        }
+        plan.ownSectorsApart = plan.sectors.size() == plan.ranges.size();
+        return plan;
+    }
+
     Due DueOfLabel(const PartitionRows& rows, const std::vector<RowFacts>& facts, int row,
                    const LabelPlan& plan, const std::map<uint32_t, std::map<uint64_t, int>>& labelSectors,
                    const std::map<uint32_t, std::set<uint64_t>>& idSectors) const {
         const uint32_t drive = facts[row].drive;
-        if (RowLetter(rows, row) == 0 || !plan.reported || removed_.count(drive)) return Due::Refuse;
+        if (plan.refused) return Due::Refuse;
         bool shared = !plan.ownSectorsApart;
         const auto ids = idSectors.find(drive);
         for (const uint64_t sector : plan.sectors)
             shared = shared || labelSectors.at(drive).at(sector) > 1 ||
                      (ids != idSectors.end() && ids->second.count(sector));
         if (shared) return Due::Unknown;
+        if (plan.backupUnreachable && IsFat32IdText(UpperGbk(rows.Cell(row, ColumnId)))) return Due::Either;
         return Healthy() && rowsMatch_ && expected_.readWhole.count(drive) ? Due::Land : Due::Either;
     }
 
@@ -590,7 +625,7 @@ class Checker {
     std::set<uint32_t> removed_;
     bool marked_ = false;
     uint64_t mark_ = 0;
-    std::map<char, std::string> namesAtMark_;
+    std::map<char, std::string> namesAtMark_, namesAtApply_;  // the DOS names in force
     TemporaryDriveNames ours_;
     std::vector<ForeignName> foreign_;  // those Windows took
     std::vector<bool> refusedEdits_;

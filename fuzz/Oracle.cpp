@@ -181,6 +181,16 @@ ExpectedScan ExpectScan(const std::vector<SharedMemoryImage>& images, std::optio
     return scan;
 }
 
+std::optional<Extent> WindowsPartition(const MemoryImage& image, uint32_t number) {
+    for (const ExpectedRow& row : WalkDrive(image, 0, nullptr).rows)
+        if (row.windowsNumber == number) {
+            const uint64_t count = uint64_t{row.entry[12]} | uint64_t{row.entry[13]} << 8 |
+                                   uint64_t{row.entry[14]} << 16 | uint64_t{row.entry[15]} << 24;
+            return Extent{row.start, count * 512};
+        }
+    return std::nullopt;
+}
+
 CommandMeaning MeanCommand(const std::vector<std::string>& parameters, const std::vector<RowFacts>& rows) {
     using Verdict = CommandMeaning::Verdict;
     CommandMeaning meaning;

@@ -58,6 +58,13 @@ struct ExpectedScan {
 ExpectedScan ExpectScan(const std::vector<SharedMemoryImage>& images, std::optional<int32_t> diskCount,
                         const std::vector<Fault>& faults);
 
+// Partition `number` (from 1) as Windows numbers them on a disk that holds
+// `image`: where it starts and how long its entry says it is, in bytes.
+struct Extent {
+    uint64_t start = 0, length = 0;
+};
+std::optional<Extent> WindowsPartition(const MemoryImage& image, uint32_t number);
+
 // Whether `fault` hits a call, by the rules ImagePlatform documents for it.
 bool Hits(const Fault& fault, PlatformCall call, int drive, char letter, uint64_t position);
 

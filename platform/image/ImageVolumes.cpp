@@ -10,12 +10,6 @@ namespace quorvane {
 
 namespace {
 
-Sector ReadSectorAt(ImageFile& image, uint64_t position) {
-    Sector sector{};
-    image.ReadAt(position, sector.data(), sector.size());
-    return sector;
-}
-
 constexpr uint8_t DeletedEntry = 0xE5;
 constexpr uint8_t KanjiLeadE5 = 0x05;  // stands for a first name byte of 0xE5
 constexpr uint32_t FatEndOfChain = 0x0FFFFFF8;
@@ -34,8 +28,17 @@ bool ParsePartitionTarget(const std::string& target, uint32_t& drive, uint32_t& 
 }
 
 std::optional<Fat32Volume> Fat32Volume::Open(ImageFile& image, const PartitionExtent& extent) {
-    const Sector boot = ReadSectorAt(image, extent.offset);
+    Sector boot{};
+    if (!LiesWholeOnDisk(extent.offset, SectorSize, image.Size()) ||
+        image.ReadAt(extent.offset, boot.data(), boot.size()) != boot.size())
+        return std::nullopt;
     if (!PassesFat32Test(boot) || LoadLe16(&boot[0x0B]) != SectorSize) return std::nullopt;
+    // The FAT driver mounts only a volume with its boot sector reserved, a
+    // FAT, and room in the partition for every sector the boot sector counts.
+    const uint32_t sectors = LoadLe16(&boot[0x13]) != 0 ? LoadLe16(&boot[0x13]) : LoadLe32(&boot[0x20]);
+    if (LoadLe16(&boot[0x0E]) == 0 || boot[0x10] == 0 || sectors == 0 ||
+        uint64_t{sectors} * SectorSize > extent.length)
+        return std::nullopt;
     Fat32Volume volume(image, extent);
     volume.sectorsPerCluster_ = boot[0x0D];
     volume.reservedSectors_ = LoadLe16(&boot[0x0E]);

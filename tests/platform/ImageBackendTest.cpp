@@ -199,5 +199,24 @@ TEST(ImageDevices, MountedFatVolumeHandleWritesOnlyItsReservedSectors) {
     EXPECT_TRUE(write(*platform.OpenPhysicalDrive(0, Access::ReadWrite), 2048 + reserved));
 }
 
+// Windows' FAT driver mounts a FAT32 volume only when its boot sector keeps a
+// reserved area and a FAT, and its partition holds every sector the boot
+// sector counts; otherwise no query answers for it.
+TEST(ImageVolumes, FatVolumeIsMountedOnlyWhenItsPartitionHoldsIt) {
+    TempDir dir;
+    const std::string image = MakeImage(dir, "fat.img", 80 * MiB, "start=2048, size=139264, type=c\n");
+    MakeFat32(image, 2048, 139264, "DATA");
+    const auto answers = [&] {
+        ImagePlatform platform(std::vector<std::string>{image});
+        return platform.DefineDosDevice('K', "\\Device\\Harddisk0\\Partition1") && platform.QueryVolume('K');
+    };
+    ASSERT_TRUE(answers());
+    WriteEntry(image, 0, 0, 0, Fat32, 2048, 139263);  // one sector short of the file system
+    EXPECT_FALSE(answers());
+    WriteEntry(image, 0, 0, 0, Fat32, 2048, 139264);
+    WriteBytes(image, 2048 * 512 + 0x0E, {0, 0});  // no reserved sectors
+    EXPECT_FALSE(answers());
+}
+
 }  // namespace
 }  // namespace quorvane::test
