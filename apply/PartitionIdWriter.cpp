@@ -109,10 +109,12 @@ std::optional<FailureCause> RefuseIdChange(const PartitionRows& rows, int row, u
         return std::nullopt;
     }
     if (!IsExtendedType(newId)) return std::nullopt;
-    // A second container would make some partition's boot sector be read as an EBR.
+    // A second container would make some partition's boot sector be read as
+    // an EBR. Another row's cell counts by the byte it stands for ("5" too).
     for (int other = 0; other < rows.Count(); ++other) {
         if (other == row || rows.Side(other).drive != side.drive) continue;
-        if (IsExtendedId(rows.Side(other).scannedId) || IsExtendedId(UpperCaseAscii(rows.Cell(other, ColumnId))))
+        const auto otherId = ParseIdText(rows.Cell(other, ColumnId));
+        if (IsExtendedId(rows.Side(other).scannedId) || (otherId && IsExtendedType(*otherId)))
             return FailureCause::SecondContainer;
     }
     return std::nullopt;

@@ -1,6 +1,7 @@
-// libFuzzer target: arbitrary bytes become one or two disk images and a "/F"
-// command line (fuzz/FuzzCase.h); the whole start sequence, apply pass and
-// close path run on them, and any broken promise aborts (fuzz/FuzzRun.h).
+// libFuzzer target: arbitrary bytes become disk images, a command (any
+// switch, or edits in the window), failing calls and swapped media
+// (fuzz/FuzzCase.h); the whole start sequence, apply pass and close path run
+// on them, and any broken promise aborts (fuzz/FuzzRun.h).
 #include <cstdio>
 #include <cstdlib>
 

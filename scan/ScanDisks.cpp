@@ -53,8 +53,11 @@ class DriveWalk {
     bool Walk(const Sector& mbr) {
         // Windows reads a disk with a protective entry as GPT: the MBR's
         // entries get no partition numbers there.
-        for (uint32_t slot = 0; slot < 4; ++slot)
-            gptDisk_ = gptDisk_ || ReadPartitionEntry(mbr, slot).type == ProtectiveType;
+        for (uint32_t slot = 0; slot < 4; ++slot) {
+            const uint8_t type = ReadPartitionEntry(mbr, slot).type;
+            gptDisk_ = gptDisk_ || type == ProtectiveType;
+            if (type != EmptyType && !IsExtendedType(type)) ++mbrPartitions_;
+        }
         for (uint32_t slot = 0; slot < 4; ++slot) {
             const PartitionEntry entry = ReadPartitionEntry(mbr, slot);
             if (entry.type == EmptyType) continue;
@@ -166,15 +169,18 @@ class DriveWalk {
             const bool read = ReadSector(device_, current, ebr);
             if (!read) readFailed_ = true;
             const PartitionEntry logical = ReadPartitionEntry(ebr, 0);
+            // A logical partition keeps its container a container; so does an
+            // EBR that could not be read (it may hold one), and one that finds
+            // no row left in the tables.
+            if (logical.type != EmptyType || !read) rows_.MutableSide(containerRow).holdsLogicals = true;
             const int row = AddRow(ebr, current, LogicalIdByteOffset, texts::KindLogical);
             if (row < 0) return false;
             rows_.SetCell(row, ColumnPartition, Decimal(++shown_));
             rows_.MutableSide(row).partitionStart = current + uint64_t{logical.firstSector} * unit_;
-            // An empty entry keeps its row but Windows gives it no number.
-            if (logical.type != EmptyType) {
-                rows_.MutableSide(containerRow).holdsLogicals = true;
-                if (!gptDisk_) logicalEntries_.push_back({row, drive_, ++logicals_});
-            }
+            // An empty entry keeps its row but Windows gives it no number,
+            // nor an entry with a container's type, wherever it lies.
+            if (logical.type != EmptyType && !IsExtendedType(logical.type) && !gptDisk_)
+                logicalEntries_.push_back({row, drive_, mbrPartitions_ + ++logicals_});
             const PartitionEntry link = ReadPartitionEntry(ebr, 1);
             if (!read || !IsExtendedType(link.type) || link.firstSector == 0) break;
             current = base + uint64_t{link.firstSector} * unit_;
@@ -194,19 +200,17 @@ class DriveWalk {
     uint32_t shown_ = 0;      // S: the number shown in column "分区"
     uint32_t primaries_ = 0;  // P: Windows number of the MBR partitions
     uint32_t logicals_ = 0;   // L: Windows position of a logical partition on its drive
+    // Windows numbers all of the MBR's partitions before the logical ones,
+    // also those left without a row when the rows are full.
+    uint32_t mbrPartitions_ = 0;
     bool readFailed_ = false;
 };
 
-// Windows numbers a drive's MBR partitions first, then its logical ones:
-// logical L of drive d is partition P(d) + L.
+// Windows numbers a drive's MBR partitions first, then its logical ones
+// (logical L of drive d is partition P(d) + L, as the walk numbered them):
+// the map lists the MBR partitions of every drive first.
 void AppendLogicalEntries(std::vector<DeviceMapEntry>& deviceMap,
                           std::vector<DeviceMapEntry> logicalEntries) {
-    for (DeviceMapEntry& entry : logicalEntries) {
-        uint32_t primaries = 0;
-        for (const DeviceMapEntry& mbrEntry : deviceMap)
-            if (mbrEntry.drive == entry.drive) primaries = mbrEntry.partition;
-        entry.partition += primaries;
-    }
     deviceMap.insert(deviceMap.end(), logicalEntries.begin(), logicalEntries.end());
 }
 

@@ -20,13 +20,14 @@ constexpr uint32_t DriveNoRootDir = 1;
 class ImageDevice : public SectorDevice {
  public:
     ImageDevice(ImagePlatform& platform, std::unique_ptr<ImageFile> file, int drive, char letter,
-                uint64_t base, uint64_t length)
+                uint64_t base, uint64_t length, uint64_t writable)
         : platform_(platform),
           file_(std::move(file)),
           drive_(drive),
           letter_(letter),
           base_(base),
-          length_(length) {}
+          length_(length),
+          writable_(writable) {}
 
     uint32_t LogicalSectorSize() const override { return platform_.SectorSizeOfImages(); }
 
@@ -40,11 +41,7 @@ class ImageDevice : public SectorDevice {
         transferred = 0;
         const auto verdict = platform_.Intercept(PlatformCall::Read, drive_, letter_, position_);
         noMedium_ = !file_;
-        if (verdict.fail || !file_) return false;
-        // A disk is whole sectors: Windows fails a read that does not lie
-        // whole on it (ERROR_SECTOR_NOT_FOUND) rather than reading less, and
-        // one that does not start and end on sector boundaries.
-        if (position_ > length_ || length_ - position_ < buffer.size() || !Aligned(buffer.size())) return false;
+        if (verdict.fail || !OnDisk(buffer.size())) return false;
         size_t wanted = buffer.size();
         if (verdict.shortTransfer) wanted = buffer.size() / 2;
         const size_t got = file_->ReadAt(base_ + position_, buffer.data(), wanted);
@@ -56,8 +53,11 @@ class ImageDevice : public SectorDevice {
     bool Write(std::span<const uint8_t> buffer, uint32_t& transferred) override {
         transferred = 0;
         const auto verdict = platform_.Intercept(PlatformCall::Write, drive_, letter_, position_);
-        if (verdict.fail || !file_) return false;
-        if (position_ > length_ || length_ - position_ < buffer.size() || !Aligned(buffer.size())) return false;
+        if (verdict.fail || !OnDisk(buffer.size())) return false;
+        // A mounted FAT volume's handle writes only the boot sector and the
+        // sectors reserved after it: the FAT driver refuses the rest
+        // (ERROR_ACCESS_DENIED), as it owns the FATs and the data.
+        if (!LiesWholeOnDisk(position_, buffer.size(), writable_)) return false;
         const size_t count = verdict.shortTransfer ? buffer.size() / 2 : buffer.size();
         if (!file_->WriteAt(base_ + position_, buffer.data(), count)) return false;
         transferred = static_cast<uint32_t>(count);
@@ -77,20 +77,21 @@ class ImageDevice : public SectorDevice {
     bool NoMedium() const override { return noMedium_; }
 
  private:
-    bool Aligned(size_t count) const {
+    // Whether `count` bytes at the file pointer are whole sectors that lie
+    // whole on the handle's drive or volume, and on the disk under it.
+    bool OnDisk(size_t count) const {
         const uint32_t unit = LogicalSectorSize();
-        return count != 0 && count % unit == 0 && position_ % unit == 0;
+        return file_ && count != 0 && count % unit == 0 && position_ % unit == 0 &&
+               LiesWholeOnDisk(position_, count, length_) && LiesWholeOnDisk(base_ + position_, count, file_->Size());
     }
 
- public:
-
- private:
     ImagePlatform& platform_;
     std::unique_ptr<ImageFile> file_;
     int drive_;
     char letter_;
     uint64_t base_;
     uint64_t length_;
+    uint64_t writable_;  // bytes from the start that a write may reach
     uint64_t position_ = 0;
     bool noMedium_ = false;
 };
@@ -138,7 +139,7 @@ ImagePlatform::Verdict ImagePlatform::Intercept(PlatformCall call, int drive, ch
                                                 uint64_t position) {
     CallRecord record{calls_.size() + 1, call, drive, letter, position, false};
     Verdict verdict;
-    if (failNumber_ && *failNumber_ == record.number) verdict.fail = true;
+    if (failNumbers_.count(record.number)) verdict.fail = true;
     for (const Fault& fault : faults_) {
         if (fault.call != call || (fault.drive >= 0 && fault.drive != drive) ||
             (fault.letter != 0 && fault.letter != letter) || (fault.position && *fault.position != position))
@@ -149,6 +150,7 @@ ImagePlatform::Verdict ImagePlatform::Intercept(PlatformCall call, int drive, ch
             verdict.fail = true;
     }
     record.failed = verdict.fail;
+    record.shortTransfer = verdict.shortTransfer && !verdict.fail;
     calls_.push_back(record);
     return verdict;
 }
@@ -167,11 +169,11 @@ std::unique_ptr<SectorDevice> ImagePlatform::OpenPhysicalDrive(uint32_t drive, A
     const int driveNumber = drive < images_.size() ? static_cast<int>(drive) : -1;
     if (Intercept(PlatformCall::OpenDrive, static_cast<int>(drive)).fail || driveNumber < 0) return nullptr;
     // An empty card reader opens; only its reads fail.
-    if (noMedium_.count(drive)) return std::make_unique<ImageDevice>(*this, nullptr, driveNumber, 0, 0, 0);
+    if (noMedium_.count(drive)) return std::make_unique<ImageDevice>(*this, nullptr, driveNumber, 0, 0, 0, 0);
     auto file = ImageFile::Open(images_[drive], access == Access::ReadWrite);
     if (!file) return nullptr;
     const uint64_t size = file->Size();
-    return std::make_unique<ImageDevice>(*this, std::move(file), driveNumber, 0, 0, size);
+    return std::make_unique<ImageDevice>(*this, std::move(file), driveNumber, 0, 0, size, size);
 }
 
 void ImagePlatform::SwapMedium(uint32_t drive, ImageSource medium) {
@@ -212,8 +214,11 @@ std::unique_ptr<SectorDevice> ImagePlatform::OpenVolume(char letter, Access acce
     if (Intercept(PlatformCall::OpenVolume, drive, letter).fail || !volume) return nullptr;
     auto file = ImageFile::Open(images_[volume->drive], access == Access::ReadWrite);
     if (!file) return nullptr;
+    // Windows mounts the file system it recognises (here FAT32) on first use.
+    const auto fat = Fat32Volume::Open(*file, {volume->offset, volume->length});
+    const uint64_t writable = fat ? fat->ReservedBytes() : volume->length;
     return std::make_unique<ImageDevice>(*this, std::move(file), drive, letter, volume->offset,
-                                         volume->length);
+                                         volume->length, writable);
 }
 
 uint32_t ImagePlatform::DriveType(char letter) {

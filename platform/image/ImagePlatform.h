@@ -1,7 +1,8 @@
 // The platform over disk image files: image k is physical drive k. Volumes,
 // drive letters and DOS device names are emulated the way Windows shows
-// such disks, and every call can be told to fail, so tests reach every
-// failure path of the logic.
+// such disks (platform/image/WindowsPartitions.h numbers the partitions), and
+// every call can be told to fail, so tests reach every failure path of the
+// logic.
 #pragma once
 
 #include <cstdint>
@@ -49,6 +50,7 @@ struct CallRecord {
     char letter = 0;
     uint64_t position = 0;
     bool failed = false;
+    bool shortTransfer = false;  // a Read or Write told to transfer less than 512 bytes
 };
 
 // A rule that makes matching calls fail. A short transfer lets Read or Write
@@ -68,7 +70,9 @@ class ImagePlatform : public Platform {
 
     // Test controls.
     void AddFault(const Fault& fault) { faults_.push_back(fault); }
-    void FailCallNumber(uint64_t number) { failNumber_ = number; }
+    // Makes call `number` fail (counted as CallRecord::number); may be given
+    // for several numbers.
+    void FailCallNumber(uint64_t number) { failNumbers_.insert(number); }
     void SetDiskCount(int32_t count) { diskCount_ = count; }
     // The logical sector size of every image (512 or 4096).
     void SetSectorSize(uint32_t bytes) { sectorSize_ = bytes; }
@@ -137,7 +141,7 @@ class ImagePlatform : public Platform {
 
     std::vector<ImageSource> images_;
     std::vector<Fault> faults_;
-    std::optional<uint64_t> failNumber_;
+    std::set<uint64_t> failNumbers_;
     std::vector<CallRecord> calls_;
     std::optional<int32_t> diskCount_;
     uint32_t sectorSize_ = SectorSize;

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <set>
 
 #include "scan/DiskFormat.h"
 #include "text/Gbk.h"
@@ -11,46 +10,11 @@ namespace quorvane {
 
 namespace {
 
-Sector ReadSectorAt(ImageFile& image, uint64_t position) {
-    Sector sector{};
-    image.ReadAt(position, sector.data(), sector.size());
-    return sector;
-}
-
 constexpr uint8_t DeletedEntry = 0xE5;
 constexpr uint8_t KanjiLeadE5 = 0x05;  // stands for a first name byte of 0xE5
 constexpr uint32_t FatEndOfChain = 0x0FFFFFF8;
 
 }  // namespace
-
-std::optional<PartitionExtent> FindWindowsPartition(ImageFile& image, uint32_t number, uint32_t unit) {
-    const Sector mbr = ReadSectorAt(image, 0);
-    uint32_t counted = 0;
-    for (uint32_t slot = 0; slot < 4; ++slot) {
-        const PartitionEntry entry = ReadPartitionEntry(mbr, slot);
-        if (entry.type == EmptyType || IsExtendedType(entry.type)) continue;
-        if (++counted == number)
-            return PartitionExtent{uint64_t{entry.firstSector} * unit,
-                                   uint64_t{entry.sectorCount} * unit};
-    }
-    for (uint32_t slot = 0; slot < 4; ++slot) {
-        const PartitionEntry container = ReadPartitionEntry(mbr, slot);
-        if (!IsExtendedType(container.type)) continue;
-        const uint64_t base = uint64_t{container.firstSector} * unit;
-        std::set<uint64_t> visited;
-        for (uint64_t current = base; visited.insert(current).second;) {
-            const Sector ebr = ReadSectorAt(image, current);
-            const PartitionEntry logical = ReadPartitionEntry(ebr, 0);
-            if (++counted == number)
-                return PartitionExtent{current + uint64_t{logical.firstSector} * unit,
-                                       uint64_t{logical.sectorCount} * unit};
-            const uint32_t next = ReadPartitionEntry(ebr, 1).firstSector;
-            if (next == 0) break;
-            current = base + uint64_t{next} * unit;
-        }
-    }
-    return std::nullopt;
-}
 
 bool ParsePartitionTarget(const std::string& target, uint32_t& drive, uint32_t& partition) {
     unsigned d = 0, p = 0;
@@ -64,9 +28,18 @@ bool ParsePartitionTarget(const std::string& target, uint32_t& drive, uint32_t& 
 }
 
 std::optional<Fat32Volume> Fat32Volume::Open(ImageFile& image, const PartitionExtent& extent) {
-    const Sector boot = ReadSectorAt(image, extent.offset);
+    Sector boot{};
+    if (!LiesWholeOnDisk(extent.offset, SectorSize, image.Size()) ||
+        image.ReadAt(extent.offset, boot.data(), boot.size()) != boot.size())
+        return std::nullopt;
     const uint32_t bytesPerSector = LoadLe16(&boot[BpbBytesPerSector]);
     if (!PassesFat32Test(boot) || (bytesPerSector != SectorSize && bytesPerSector != LargeSectorSize))
+        return std::nullopt;
+    // The FAT driver mounts only a volume with its boot sector reserved, a
+    // FAT, and room in the partition for every sector the boot sector counts.
+    const uint32_t sectors = LoadLe16(&boot[0x13]) != 0 ? LoadLe16(&boot[0x13]) : LoadLe32(&boot[0x20]);
+    if (LoadLe16(&boot[0x0E]) == 0 || boot[0x10] == 0 || sectors == 0 ||
+        uint64_t{sectors} * bytesPerSector > extent.length)
         return std::nullopt;
     Fat32Volume volume(image, extent);
     volume.bytesPerSector_ = bytesPerSector;
@@ -127,15 +100,7 @@ std::optional<uint64_t> Fat32Volume::FreeBytes() {
     return uint64_t{freeClusters} * sectorsPerCluster_ * bytesPerSector_;
 }
 
-bool Fat32Volume::SetLabel(const std::string& label) {
-    if (label.size() > Fat32LabelLength || label.find_first_of("*?/\\|,;:+=<>[]\"") != std::string::npos)
-        return false;
-    // The FAT driver stores labels in upper case.
-    std::string field = UpperCaseAscii(label);
-    field.resize(Fat32LabelLength, ' ');
-    // A name whose first byte is 0xE5 (a lead byte in code page 936) would
-    // read as a deleted entry; FAT stores it as 0x05.
-    if (field[0] == '\xE5') field[0] = static_cast<char>(KanjiLeadE5);
+std::optional<Fat32Volume::LabelSlot> Fat32Volume::FindLabelSlot() {
     std::optional<uint64_t> freeSlot;
     for (uint32_t index = 0;; ++index) {
         const auto position = RootEntryPosition(index);
@@ -148,18 +113,41 @@ bool Fat32Volume::SetLabel(const std::string& label) {
             continue;
         }
         if (entry[11] == AttrLongName || (entry[11] & AttrVolumeLabel) == 0) continue;
+        return LabelSlot{*position, true};
+    }
+    if (!freeSlot) return std::nullopt;
+    return LabelSlot{*freeSlot, false};
+}
+
+std::optional<uint64_t> Fat32Volume::LabelEntryPosition() {
+    const auto slot = FindLabelSlot();
+    if (!slot) return std::nullopt;
+    return slot->position;
+}
+
+bool Fat32Volume::SetLabel(const std::string& label) {
+    if (label.size() > Fat32LabelLength || label.find_first_of("*?/\\|,;:+=<>[]\"") != std::string::npos)
+        return false;
+    // The FAT driver stores labels in upper case.
+    std::string field = UpperCaseAscii(label);
+    field.resize(Fat32LabelLength, ' ');
+    // A name whose first byte is 0xE5 (a lead byte in code page 936) would
+    // read as a deleted entry; FAT stores it as 0x05.
+    if (field[0] == '\xE5') field[0] = static_cast<char>(KanjiLeadE5);
+    const auto slot = FindLabelSlot();
+    if (slot && slot->existing) {
         if (label.empty()) {
             const uint8_t deleted = DeletedEntry;
-            return image_->WriteAt(*position, &deleted, 1);
+            return image_->WriteAt(slot->position, &deleted, 1);
         }
-        return image_->WriteAt(*position, reinterpret_cast<const uint8_t*>(field.data()), 11);
+        return image_->WriteAt(slot->position, reinterpret_cast<const uint8_t*>(field.data()), 11);
     }
     if (label.empty()) return true;
-    if (!freeSlot) return false;  // root directory full: Windows would grow it; not emulated
+    if (!slot) return false;  // root directory full: Windows would grow it; not emulated
     uint8_t entry[DirEntrySize] = {};
     std::memcpy(entry, field.data(), 11);
     entry[11] = AttrVolumeLabel;
-    return image_->WriteAt(*freeSlot, entry, DirEntrySize);
+    return image_->WriteAt(slot->position, entry, DirEntrySize);
 }
 
 }  // namespace quorvane

@@ -1,5 +1,5 @@
-// What Windows makes of the partitions on an image: their partition numbers
-// and, for FAT32, the label and free space the file system reports.
+// What Windows makes of the volumes on an image: the partition a DOS device
+// name targets and, for FAT32, the label and free space the file system reports.
 #pragma once
 
 #include <cstdint>
@@ -7,18 +7,9 @@
 #include <string>
 
 #include "platform/image/ImageFile.h"
+#include "platform/image/WindowsPartitions.h"
 
 namespace quorvane {
-
-struct PartitionExtent {
-    uint64_t offset = 0;  // bytes from the start of the disk
-    uint64_t length = 0;
-};
-
-// Partition `number` (1-based) as Windows numbers them: the MBR entries that
-// are neither empty nor extended (0x05, 0x0F) in slot order, then every
-// logical partition of the extended chains in chain order.
-std::optional<PartitionExtent> FindWindowsPartition(ImageFile& image, uint32_t number, uint32_t unit);
 
 // Parses "\Device\Harddisk<d>\Partition<n>".
 bool ParsePartitionTarget(const std::string& target, uint32_t& drive, uint32_t& partition);
@@ -34,6 +25,13 @@ class Fat32Volume {
     std::string Label();
     // The boot sector's volume serial number, as Windows reports it.
     uint32_t SerialNumber() const { return serialNumber_; }
+    // Where the label entry SetLabel writes lies on the disk: the root
+    // directory's label entry, else its first free slot; nullopt when neither
+    // is found.
+    std::optional<uint64_t> LabelEntryPosition();
+    // The boot sector and the sectors reserved after it, in bytes: all that
+    // the FAT driver lets a volume handle write while the volume is mounted.
+    uint64_t ReservedBytes() const { return uint64_t{reservedSectors_} * bytesPerSector_; }
     // Free clusters from FSInfo times the cluster size.
     std::optional<uint64_t> FreeBytes();
     // Rewrites the label entry, adds one in a free slot, or for an empty label
@@ -42,6 +40,11 @@ class Fat32Volume {
 
  private:
     Fat32Volume(ImageFile& image, const PartitionExtent& extent) : image_(&image), extent_(extent) {}
+    struct LabelSlot {
+        uint64_t position = 0;
+        bool existing = false;  // a label entry, not a free slot
+    };
+    std::optional<LabelSlot> FindLabelSlot();
     // Byte position (on the disk) of root directory entry `index`, or nullopt past its end.
     std::optional<uint64_t> RootEntryPosition(uint32_t index);
 

@@ -37,6 +37,16 @@ bool MemoryImage::WriteAt(uint64_t position, const uint8_t* data, size_t count) 
     return true;
 }
 
+void MemoryImage::Resize(uint64_t size) {
+    ++generation_;
+    size_ = size;
+    sectors_.erase(sectors_.lower_bound((size + 511) / 512), sectors_.end());
+    if (size % 512 != 0) {
+        const auto last = sectors_.find(size / 512);
+        if (last != sectors_.end()) std::fill(last->second.begin() + size % 512, last->second.end(), 0);
+    }
+}
+
 bool MemoryImage::operator==(const MemoryImage& other) const {
     if (size_ != other.size_) return false;
     // A stored sector of zeros equals one never written.

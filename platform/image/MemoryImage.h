@@ -20,6 +20,9 @@ class MemoryImage {
     size_t ReadAt(uint64_t position, uint8_t* data, size_t count) const;
     // Writes all `count` bytes or nothing; a write past the end fails.
     bool WriteAt(uint64_t position, const uint8_t* data, size_t count);
+    // Makes the image `size` bytes long: what lay past the new end is gone,
+    // and what is added reads as zeros (a card of another size).
+    void Resize(uint64_t size);
     // Number of sectors that hold data.
     size_t StoredSectors() const { return sectors_.size(); }
     // Grows with every write, so what was worked out from the content can be kept.

@@ -29,36 +29,58 @@ void ExpectNoViolation(const fs::path& path, const fuzz::FuzzOutcome& outcome) {
     for (const std::string& violation : outcome.violations) ADD_FAILURE() << path << ": " << violation;
 }
 
-// The seeds are the fuzzer's starting points: each must build the disks it was
-// made for, or the fuzzer starts from nothing.
+// The seeds are the fuzzer's starting points: each must build the disks and
+// reach the outcome it was made for, or the fuzzer starts from nothing.
 TEST(FuzzReplay, SeedsBuildTheirDisksAndKeepEveryPromise) {
     struct Shape {
         int rows;
         int requested;
+        int landed;
         int exitCode;
     };
     const std::map<std::string, Shape> expected = {
-        {"mbr-primaries", {4, 1, ExitDone}},  // 07, 0B, 83, 0C; /F 0B 0C
-        {"chain-0f", {6, 3, ExitDone}},       // 07, 0F + 83, 83, 0B; 83 on disk 2
-        {"looping-chain", {4, 3, ExitDone}},  // 05 + three EBRs, the loop cut
-        {"past-4gib", {4, 3, ExitDone}},      // 0F + two logicals, 07 above 4 GiB
-        {"bad-id", {1, 1, ExitNotApplied}},   // "G1" is refused, nothing written
+        {"mbr-primaries", {4, 1, 1, ExitDone}},        // 07, 0B, 83, 0C; /F 0B 0C
+        {"chain-0f", {6, 3, 3, ExitDone}},             // 07, 0F + 83, 83, 0B; 83 on disk 2
+        {"looping-chain", {4, 3, 3, ExitDone}},        // 05 + three EBRs, the loop cut
+        {"past-4gib", {4, 3, 3, ExitDone}},            // 0F + two logicals, 07 above 4 GiB
+        {"bad-id", {1, 1, 0, ExitNotApplied}},         // "G1" is refused, nothing written
+        {"long-chain", {43, 41, 41, ExitDone}},        // 41 EBRs from one chunk
+        {"label-one", {4, 1, 1, ExitDone}},            // /L through Windows and both boot sectors
+        {"labels-by-id", {5, 2, 2, ExitDone}},         // /S on a primary and a logical
+        {"window-edits", {5, 2, 2, ExitDone}},         // an ID and a label; EE refused in the window
+        {"swapped-card", {4, 1, 0, ExitNotApplied}},   // another disk signature
+        {"stale-entry", {4, 1, 0, ExitNotApplied}},    // the entry moved since the scan
+        {"longer-card", {4, 1, 0, ExitNotApplied}},    // another size
+        {"removed-card", {4, 1, 0, ExitNotApplied}},   // no medium for the label
+        {"failed-write", {4, 1, 0, ExitNotApplied}},   // the write fails
+        {"short-read", {0, 0, 0, ExitNotApplied}},     // the MBR never read in full
+        {"failed-label", {5, 2, 0, ExitNotApplied}},   // Windows refuses every label
+        {"foreign-names", {5, 1, 0, ExitNotApplied}},  // our letter redefined by someone else
+        {"gpt-disk", {1, 1, 0, ExitNotApplied}},       // EE is never changed
+        {"container-in-use", {2, 1, 0, ExitNotApplied}},
+        {"help", {1, 0, 0, ExitDone}},
+        {"no-such-row", {1, 0, 0, ExitInvalidCommand}},
+        {"two-parameters", {1, 0, 0, ExitInvalidCommand}},
+        {"missing-disk", {1, 1, 1, ExitNotApplied}},  // the registry counts three disks
     };
     const fs::path dir = fs::path(QUORVANE_SOURCE_DIR) / "fuzz" / "corpus";
+    size_t seeds = 0;
+    for (const auto& file : fs::directory_iterator(dir)) seeds += file.is_regular_file();
+    EXPECT_EQ(seeds, expected.size()) << "a seed without an expected outcome";
     for (const auto& [name, shape] : expected) {
         SCOPED_TRACE(name);
         const fuzz::FuzzOutcome outcome = Replay(dir / name);
         ExpectNoViolation(dir / name, outcome);
         EXPECT_EQ(outcome.rows, shape.rows);
-        EXPECT_EQ(outcome.requestedRows, shape.requested);
+        EXPECT_EQ(outcome.requested, shape.requested);
+        EXPECT_EQ(outcome.landed, shape.landed);
         EXPECT_EQ(outcome.exitCode, shape.exitCode);
     }
 }
 
-// Every input the fuzzer ever stopped on. no-op-id-in-cut-mbr: "/F 05 5" on a
-// 500-byte disk whose MBR runs into the cut: a sector that does not lie whole
-// on the disk cannot be read, so the disk gives no rows and the run cannot
-// say it reached every 05 (exit 1); nothing changes.
+// Every input the fuzzer ever stopped on (fuzz/make-corpus says what each of
+// the hand-made ones holds). no-op-id-in-cut-mbr: "/F 05 5" on a 500-byte disk
+// whose MBR runs into the cut gives no rows and exit 1; nothing changes.
 TEST(FuzzReplay, FindingsStayFixed) {
     const fs::path dir = fs::path(QUORVANE_SOURCE_DIR) / "fuzz" / "regressions";
     if (!fs::exists(dir)) return;
@@ -68,7 +90,7 @@ TEST(FuzzReplay, FindingsStayFixed) {
         const fuzz::FuzzOutcome outcome = Replay(file.path());
         ExpectNoViolation(file.path(), outcome);
         if (file.path().filename() == "no-op-id-in-cut-mbr") {
-            EXPECT_EQ(outcome.requestedRows, 0);
+            EXPECT_EQ(outcome.requested, 0);
             EXPECT_EQ(outcome.exitCode, ExitNotApplied);
         }
     }

@@ -1,0 +1,319 @@
+#include "fuzz/FuzzCase.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace quorvane::fuzz {
+
+namespace {
+
+using SectorBytes = std::array<uint8_t, 512>;
+
+class Reader {
+ public:
+    Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    bool AtEnd() const { return at_ >= size_; }
+    uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
+    uint64_t Number(int bytes) {
+        uint64_t value = 0;
+        for (int i = 0; i < bytes; ++i) value |= uint64_t{Byte()} << (8 * i);
+        return value;
+    }
+    std::string Text(size_t length) {
+        std::string text;
+        for (size_t i = 0; i < length; ++i) text.push_back(static_cast<char>(Byte()));
+        return text;
+    }
+
+ private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t at_ = 0;
+};
+
+uint32_t Le32(const uint8_t* p) {
+    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+void PutLe(uint8_t* p, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+std::string Hex(uint8_t value, const char* format) {
+    char text[3];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string IdText(Reader& in) {
+    const uint8_t mode = in.Byte(), value = in.Byte();
+    switch (mode % 4) {
+        case 0: return Hex(value, "%02X");
+        case 1: return Hex(value, "%02x");
+        case 2: return Hex(value, value < 0x10 ? "%X" : "%02X");
+        default: return in.Text(value % 4);
+    }
+}
+std::string DiskText(Reader& in) {
+    const uint8_t b = in.Byte();
+    return b < 0xF0 ? std::to_string(b % 4) : in.Text(b % 4);
+}
+std::string PartitionText(Reader& in) {
+    const uint8_t b = in.Byte();
+    return b < 0xF0 ? std::to_string(b) : in.Text(b % 4);
+}
+std::string LabelText(Reader& in) {
+    return in.Text(in.Byte() % 16);
+}
+
+std::string PartitionTarget(uint32_t drive, uint32_t partition) {
+    return "\\Device\\Harddisk" + std::to_string(drive) + "\\Partition" + std::to_string(partition);
+}
+
+void DecodeCommand(Reader& in, FuzzCase& result) {
+    auto& p = result.parameters;
+    switch (result.command) {
+        case CommandKind::Find: p = {"/F", IdText(in), IdText(in)}; break;
+        case CommandKind::Modify: p = {"/M", DiskText(in), PartitionText(in), IdText(in)}; break;
+        case CommandKind::Label: p = {"/L", DiskText(in), PartitionText(in), LabelText(in)}; break;
+        case CommandKind::SetLabels: p = {"/S", IdText(in), LabelText(in)}; break;
+        case CommandKind::Window:
+            for (int n = in.Byte() % 9; n > 0; --n) {
+                WindowEdit edit;
+                edit.row = in.Byte();
+                const uint8_t flags = in.Byte();
+                edit.labelDisabled = flags & 4;
+                if (flags & 1) edit.id = IdText(in);
+                if (flags & 2) edit.label = LabelText(in);
+                result.edits.push_back(edit);
+            }
+            break;
+        case CommandKind::Raw:
+            for (int n = in.Byte() % 6; n > 0; --n) p.push_back(in.Text(in.Byte() % 8));
+            break;
+    }
+}
+
+void DecodeEvents(Reader& in, FuzzCase& result) {
+    for (int n = in.Byte() % 9; n > 0; --n) {
+        const uint8_t tag = in.Byte() % 7;
+        switch (tag) {
+            case 0: result.failCalls.push_back(in.Number(2)); break;
+            case 1: result.failCallsAfterScan.push_back(uint64_t{in.Byte()} + 1); break;
+            case 2: {
+                Fault fault;
+                fault.call = static_cast<PlatformCall>(in.Byte() % 16);
+                const uint8_t target = in.Byte();
+                fault.drive = (target & 3) < 2 ? (target & 3) : -1;
+                if (target & 4) fault.position = in.Number(4) * 512;
+                fault.shortTransfer = target & 8;
+                fault.letter = (target >> 4) == 0 ? 0 : static_cast<char>('C' + (target >> 4) - 1);
+                result.faults.push_back(fault);
+                break;
+            }
+            case 3: {
+                MediumChange change;
+                change.drive = in.Byte() % 2;
+                change.sizeChange = static_cast<int8_t>(in.Byte());
+                for (int k = in.Byte() % 5; k > 0; --k) {
+                    BytePatch patch;
+                    const uint64_t sector = in.Number(4);
+                    patch.position = sector * 512 + in.Number(2) % 512;
+                    for (int b = in.Byte() % 17; b > 0; --b) patch.bytes.push_back(in.Byte());
+                    change.patches.push_back(patch);
+                }
+                result.media.push_back(change);
+                break;
+            }
+            case 4: {
+                MediumChange change;
+                change.drive = in.Byte() % 2;
+                change.removed = true;
+                result.media.push_back(change);
+                break;
+            }
+            default: {
+                ForeignName name;
+                name.afterScan = tag == 6;
+                name.letter = static_cast<char>('D' + in.Byte() % 23);
+                const uint32_t drive = in.Byte() % 3;
+                name.target = PartitionTarget(drive, in.Byte() % 8);
+                result.names.push_back(name);
+                break;
+            }
+        }
+    }
+}
+
+void PutFat32Volume(Reader& in, FuzzImage& image, uint64_t start, size_t& budget) {
+    const uint8_t flags = in.Byte();
+    const uint32_t sectorsPerCluster = 1u << (flags & 7);
+    const uint32_t reserved = [&] {
+        const uint8_t b = in.Byte();
+        return b == 0 ? 32u : uint32_t{b};
+    }();
+    const uint32_t fats = [&] {
+        const uint8_t b = in.Byte() % 3;
+        return b == 0 ? 2u : uint32_t{b};
+    }();
+    const uint32_t sectorsPerFat = [&] {
+        const uint8_t b = in.Byte();
+        return b == 0 ? 8u : uint32_t{b};
+    }();
+    const uint32_t rootCluster = in.Byte() % 8 + 2;
+    const uint32_t serial = static_cast<uint32_t>(in.Number(4));
+    std::string label = LabelText(in);
+    const bool copyAtSix = in.Byte() & 1;
+    constexpr uint32_t FsInfo = 1;
+    uint32_t backup = 6;
+    switch ((flags >> 4) & 7) {
+        case 1: backup = 0; break;
+        case 2: backup = FsInfo; break;
+        case 3: backup = reserved + 1; break;
+        case 4: backup = 3; break;
+        case 5: backup = 0xFFFF; break;
+        default: break;
+    }
+
+    // The boot sector as mkfs.fat -F 32 writes it.
+    SectorBytes boot{};
+    std::memcpy(boot.data(), "\xEB\x58\x90mkfs.fat", 11);
+    PutLe(&boot[0x0B], 512, 2);
+    boot[0x0D] = static_cast<uint8_t>(sectorsPerCluster);
+    PutLe(&boot[0x0E], reserved, 2);
+    boot[0x10] = static_cast<uint8_t>(fats);
+    boot[0x15] = 0xF8;
+    PutLe(&boot[0x18], 32, 2);
+    PutLe(&boot[0x1A], 8, 2);
+    PutLe(&boot[0x20], reserved + fats * sectorsPerFat + 64 * sectorsPerCluster, 4);
+    PutLe(&boot[0x24], sectorsPerFat, 4);
+    PutLe(&boot[0x2C], rootCluster, 4);
+    PutLe(&boot[0x30], FsInfo, 2);
+    PutLe(&boot[0x32], backup, 2);
+    boot[0x40] = 0x80;
+    boot[0x42] = 0x29;
+    PutLe(&boot[0x43], serial, 4);
+    std::string field = label;
+    field.resize(11, ' ');
+    std::memcpy(&boot[0x47], field.data(), 11);
+    std::memcpy(&boot[0x52], (flags & 0x80) ? "fat32   " : "FAT32   ", 8);
+    boot[510] = 0x55;
+    boot[511] = 0xAA;
+
+    SectorBytes fsInfo{};
+    PutLe(&fsInfo[0], 0x41615252, 4);
+    PutLe(&fsInfo[484], 0x61417272, 4);
+    PutLe(&fsInfo[488], 1000, 4);
+    PutLe(&fsInfo[492], rootCluster + 1, 4);
+    PutLe(&fsInfo[508], 0xAA550000, 4);
+
+    // The root directory's cluster ends its chain; the label entry opens it.
+    SectorBytes root{};
+    if (!(flags & 8)) {
+        std::memcpy(root.data(), field.data(), 11);
+        root[11] = 0x08;
+    }
+
+    const auto put = [&](uint64_t sector, const SectorBytes& bytes) {
+        if (budget == 0) return;
+        --budget;
+        image.sectors[sector] = bytes;
+    };
+    put(start, boot);
+    put(start + FsInfo, fsInfo);
+    if (backup != 0 && backup != FsInfo && backup < reserved) put(start + backup, boot);
+    if (copyAtSix && reserved > 6) put(start + 6, boot);
+    for (uint32_t fat = 0; fat < fats; ++fat) {
+        const uint64_t fatSector = start + reserved + uint64_t{fat} * sectorsPerFat;
+        SectorBytes first{};
+        const auto found = image.sectors.find(fatSector);
+        if (found != image.sectors.end()) first = found->second;
+        PutLe(&first[0], 0x0FFFFFF8, 4);
+        PutLe(&first[4], 0x0FFFFFFF, 4);
+        PutLe(&first[rootCluster * 4], 0x0FFFFFFF, 4);
+        put(fatSector, first);
+    }
+    const uint64_t dataStart = start + reserved + uint64_t{fats} * sectorsPerFat;
+    put(dataStart + uint64_t{rootCluster - 2} * sectorsPerCluster, root);
+}
+
+void DecodeChunks(Reader& in, FuzzCase& result) {
+    struct Cursor {
+        uint64_t base = 0;
+        uint64_t last = 0;
+        SectorBytes lastSector{};
+    };
+    std::vector<Cursor> cursors(result.images.size());
+    size_t budget = MaxSectors;
+    for (size_t chunk = 0; chunk < MaxChunks && budget > 0 && !in.AtEnd(); ++chunk) {
+        const uint8_t header = in.Byte();
+        const size_t index = (header & 1) % result.images.size();
+        FuzzImage& image = result.images[index];
+        Cursor& cursor = cursors[index];
+        uint64_t sector = 0;
+        switch ((header >> 1) & 3) {
+            case 0: sector = in.Number(5); break;
+            case 1: {
+                const auto mbr = image.sectors.find(0);
+                const uint32_t slot = (header >> 4) & 3;
+                sector = mbr == image.sectors.end() ? 0 : Le32(&mbr->second[0x1C6 + 16 * slot]);
+                if (!(header & 0x80)) cursor.base = sector;
+                break;
+            }
+            case 2: sector = cursor.base + Le32(&cursor.lastSector[0x1D6]); break;
+            case 3: sector = cursor.last + Le32(&cursor.lastSector[0x1C6]); break;
+        }
+        if (header & 0x80) {
+            PutFat32Volume(in, image, sector, budget);
+            continue;
+        }
+        size_t copies = 1;
+        uint64_t step = 1;
+        if (header & 0x40) {
+            copies = size_t{in.Byte()} * 2 + 1;
+            step = std::max<uint64_t>(in.Number(2), 1);
+        }
+        SectorBytes content{};
+        const auto placed = image.sectors.find(sector);
+        if (placed != image.sectors.end()) content = placed->second;
+        if (header & 8) {
+            for (uint8_t& byte : content) byte = in.Byte();
+        } else {
+            for (size_t i = 0x1BE; i < 0x1FE; ++i) content[i] = in.Byte();
+            content[0x1FE] = 0x55;
+            content[0x1FF] = 0xAA;
+        }
+        copies = std::min(copies, budget);
+        budget -= copies;
+        for (size_t copy = 0; copy < copies; ++copy) {
+            auto& bytes = image.sectors[sector];
+            bytes = content;
+            if (copy + 1 < copies)
+                PutLe(&bytes[0x1D6], static_cast<uint32_t>(sector + step - cursor.base), 4);
+            cursor.last = sector;
+            cursor.lastSector = bytes;
+            sector += step;
+        }
+    }
+}
+
+}  // namespace
+
+FuzzCase DecodeFuzzCase(const uint8_t* data, size_t size) {
+    Reader in(data, size);
+    const uint8_t flags = in.Byte();
+    FuzzCase result;
+    result.command = static_cast<CommandKind>(((flags >> 1) & 7) % 6);
+    result.images.resize((flags & 1) ? 2 : 1);
+    for (FuzzImage& image : result.images) {
+        const uint64_t mantissa = in.Byte();
+        image.size = mantissa << (in.Byte() % 43);
+    }
+    if (flags & 0x10) result.diskCount = static_cast<int8_t>(in.Byte());
+    DecodeCommand(in, result);
+    DecodeEvents(in, result);
+    DecodeChunks(in, result);
+    return result;
+}
+
+}  // namespace quorvane::fuzz

@@ -1,0 +1,654 @@
+#include "fuzz/FuzzRun.h"
+
+#include <algorithm>
+#include <array>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+
+#include "app/RowEdit.h"
+#include "fuzz/Oracle.h"
+#include "platform/image/ImagePlatform.h"
+#include "platform/image/ImageVolumes.h"
+#include "scan/PartitionRows.h"
+
+namespace quorvane::fuzz {
+
+namespace {
+
+using Bytes = std::array<uint8_t, 512>;
+
+// What a requested change must come to.
+enum class Due {
+    Land,     // nothing stood in its way: it must reach the disk
+    Refuse,   // a rule or the state of the drive forbids it: never written, exit 1
+    Either,   // a failed call or another medium may have stopped it
+    Unknown,  // its bytes are shared with another change that may overwrite them
+};
+
+struct Change {
+    int row = 0;
+    bool label = false;
+    Due due = Due::Either;
+    bool landed = false;
+};
+
+std::optional<Bytes> WholeSector(const MemoryImage& image, uint64_t position) {
+    if (position > image.Size() || image.Size() - position < 512) return std::nullopt;
+    Bytes sector{};
+    image.ReadAt(position, sector.data(), sector.size());
+    return sector;
+}
+
+uint32_t Le(const uint8_t* p, int bytes) {
+    uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i) value = value << 8 | p[i];
+    return value;
+}
+
+bool SaysFat32(const Bytes& sector) {
+    return UpperGbk(std::string(reinterpret_cast<const char*>(&sector[0x52]), 5)) == "FAT32";
+}
+
+bool IsFat32IdText(const std::string& id) {
+    return id == "0B" || id == "0C" || id == "1B" || id == "1C" || id == "BC";
+}
+
+std::string Padded(std::string label) {
+    label.resize(11, ' ');
+    return label;
+}
+
+std::string FieldAt(const MemoryImage& image, uint64_t position) {
+    std::string field(11, '\0');
+    image.ReadAt(position, reinterpret_cast<uint8_t*>(field.data()), field.size());
+    return field;
+}
+
+// The FAT32 volume Windows sees in a partition of an image, read by the image
+// backend's model of Windows' FAT driver.
+struct WindowsVolume {
+    std::unique_ptr<ImageFile> file;
+    std::optional<Fat32Volume> fat;
+    WindowsVolume(const SharedMemoryImage& image, const Extent& extent, bool writable = false)
+        : file(ImageFile::Open(ImageSource{"", image}, writable)) {
+        if (file) fat = Fat32Volume::Open(*file, {extent.start, extent.length});
+    }
+};
+
+// The partition a DOS name of `names` targets, on the media `images`.
+struct NamedVolume {
+    uint32_t drive = 0;
+    Extent extent;
+};
+std::optional<NamedVolume> VolumeNamed(const std::map<char, std::string>& names, char letter,
+                                       const std::vector<SharedMemoryImage>& images) {
+    const auto name = names.find(letter);
+    uint32_t drive = 0, number = 0;
+    if (name == names.end() || !ParsePartitionTarget(name->second, drive, number) || drive >= images.size())
+        return std::nullopt;
+    const auto extent = WindowsPartition(*images[drive], number);
+    if (!extent) return std::nullopt;
+    return NamedVolume{drive, *extent};
+}
+
+// What a label change of a row may write, and what it must leave.
+struct LabelPlan {
+    bool refused = true;  // no volume of the row's partition under its letter, or Windows refuses the label
+    std::set<uint64_t> sectors;                       // sector numbers it may touch
+    std::vector<std::pair<uint64_t, size_t>> ranges;  // bytes it may change
+    std::vector<uint64_t> volumeWrites;               // sector positions in the volume
+    Extent volume;
+    std::string reported;                 // the label Windows reports after it
+    std::optional<uint64_t> backupField;  // a backup copy that must follow
+    bool backupUnreachable = false;       // a backup field names a sector the volume cannot read
+    bool ownSectorsApart = true;
+};
+
+class Checker {
+ public:
+    explicit Checker(const FuzzCase& fuzzCase) : case_(fuzzCase) {}
+
+    FuzzOutcome Run() {
+        Prepare();
+        Session session(*platform_, shell_);
+        shell_.onRowsShown = [&] { AtRowsShown(session); };
+        session.Start(case_.parameters);
+        const bool window = case_.parameters.empty();
+        if (window) EditInTheWindow(session);
+        session.OnClose();
+        outcome_.exitCode = session.ExitCode();
+        if (!marked_) {
+            Fail("the rows were never shown");
+            return outcome_;
+        }
+        if (window != shell_.windowShown) Fail("the window was shown for a command line, or not for none");
+        if (shell_.closeRequests == 0) Fail("no close was requested");
+        CheckRows(session);
+        CheckChanges(session);
+        CheckNames(session);
+        return outcome_;
+    }
+
+ private:
+    void Fail(std::string text) { outcome_.violations.push_back(std::move(text)); }
+
+    void Prepare() {
+        std::vector<ImageSource> sources;
+        for (const FuzzImage& image : case_.images) {
+            originals_.push_back(MaterializeImage(image));
+            inDrive_.push_back(std::make_shared<MemoryImage>(*originals_.back()));
+            sources.push_back({"", inDrive_.back()});
+        }
+        platform_ = std::make_unique<ImagePlatform>(sources);
+        if (case_.diskCount) platform_->SetDiskCount(*case_.diskCount);
+        for (const Fault& fault : case_.faults) platform_->AddFault(fault);
+        for (const uint64_t number : case_.failCalls) platform_->FailCallNumber(number);
+        for (const ForeignName& name : case_.names)
+            if (!name.afterScan && platform_->DefineDosDevice(name.letter, name.target))
+                foreign_.push_back(name);
+        expected_ = ExpectScan(originals_, case_.diskCount, case_.faults);
+    }
+
+    // After both scans, before the command: other media, other names, and
+    // the failures counted from here.
+    void AtRowsShown(Session& session) {
+        if (marked_) return;
+        marked_ = true;
+        mark_ = platform_->Calls().size();
+        namesAtMark_ = platform_->DosDevices();
+        ours_ = session.TemporaryNames();
+        for (const MediumChange& change : case_.media) {
+            if (change.drive >= inDrive_.size()) continue;
+            if (change.removed) {
+                platform_->SetNoMedium(change.drive, true);
+                removed_.insert(change.drive);
+                continue;
+            }
+            auto medium = std::make_shared<MemoryImage>(*inDrive_[change.drive]);
+            const int64_t size = static_cast<int64_t>(medium->Size()) + change.sizeChange * 512;
+            medium->Resize(static_cast<uint64_t>(std::max<int64_t>(size, 0)));
+            for (const BytePatch& patch : change.patches)
+                medium->WriteAt(patch.position, patch.bytes.data(), patch.bytes.size());
+            swappedOut_.push_back(
+                {inDrive_[change.drive], std::make_shared<MemoryImage>(*inDrive_[change.drive])});
+            inDrive_[change.drive] = medium;
+            platform_->SwapMedium(change.drive, {"", medium});
+        }
+        for (const ForeignName& name : case_.names)
+            if (name.afterScan && platform_->DefineDosDevice(name.letter, name.target))
+                foreign_.push_back(name);
+        namesAtApply_ = platform_->DosDevices();
+        for (const uint64_t k : case_.failCallsAfterScan)
+            platform_->FailCallNumber(platform_->Calls().size() + k);
+        for (const SharedMemoryImage& medium : inDrive_)
+            atMark_.push_back(std::make_shared<MemoryImage>(*medium));
+    }
+
+    void EditInTheWindow(Session& session) {
+        PartitionRows& rows = session.Rows();
+        for (const WindowEdit& edit : case_.edits) {
+            if (rows.Count() == 0) break;
+            const int row = edit.row % rows.Count();
+            RowEdit fields;
+            fields.id = edit.id.value_or(rows.Cell(row, ColumnId));
+            fields.labelShown = rows.Cell(row, ColumnLabel);
+            fields.label = edit.label.value_or(fields.labelShown);
+            fields.labelEnabled = !edit.labelDisabled;
+            refusedEdits_.push_back(ModifyRow(rows, row, fields).has_value());
+        }
+        session.ApplyAndClose();
+    }
+
+    bool AnyCallFailed() const {
+        return std::any_of(platform_->Calls().begin(), platform_->Calls().end(),
+                           [](const CallRecord& call) { return call.failed || call.shortTransfer; });
+    }
+    // Nothing went wrong and nothing changed behind the program's back.
+    bool Healthy() const {
+        return !AnyCallFailed() && case_.media.empty() &&
+               std::none_of(case_.names.begin(), case_.names.end(),
+                            [](const ForeignName& n) { return n.afterScan; });
+    }
+    // The scans ran without a failure the checker cannot foresee.
+    bool ScanForeseen() const {
+        return expected_.foreseen && std::all_of(case_.failCalls.begin(), case_.failCalls.end(),
+                           [&](uint64_t n) { return n > mark_; });
+    }
+
+    void CheckRows(Session& session) {
+        const PartitionRows& rows = session.Rows();
+        outcome_.rows = rows.Count();
+        if (rows.Count() > 261) Fail("more than 261 rows: " + std::to_string(rows.Count()));
+        if (!ScanForeseen()) return;
+        if (rows.Count() != static_cast<int>(expected_.rows.size())) {
+            Fail("rows: " + std::to_string(rows.Count()) + " listed, " +
+                 std::to_string(expected_.rows.size()) + " on the disks");
+            return;
+        }
+        rowsMatch_ = true;
+        if (session.LastScan().Complete() != expected_.complete)
+            Fail(expected_.complete ? "the scan says it missed something"
+                                    : "the scan says it read everything");
+        std::set<std::tuple<int, uint32_t, uint32_t>> map, wanted;
+        for (const DeviceMapEntry& entry : rows.DeviceMap())
+            if (expected_.readWhole.count(entry.drive)) map.insert({entry.row, entry.drive, entry.partition});
+        for (int row = 0; row < rows.Count(); ++row) {
+            const ExpectedRow& e = expected_.rows[row];
+            const RowSideEntries& side = rows.Side(row);
+            const std::string where = "row " + std::to_string(row) + ": ";
+            if (rows.Cell(row, ColumnDisk) != e.disk || side.drive != e.place.drive) Fail(where + "disk");
+            if (rows.Cell(row, ColumnPartition) != e.shown)
+                Fail(where + "shown number " + rows.Cell(row, ColumnPartition) + ", not " + e.shown);
+            if (side.scannedId != IdText(e.type))
+                Fail(where + "ID " + side.scannedId + ", not " + IdText(e.type));
+            if (rows.Cell(row, ColumnKind) != e.kind) Fail(where + "kind");
+            if (side.partitionStart != e.start) Fail(where + "partition start");
+            if (side.entrySectorPosition != e.place.sector || side.idByteOffset != e.place.idOffset)
+                Fail(where + "ID byte at " + std::to_string(side.entrySectorPosition + side.idByteOffset) +
+                     ", not " + std::to_string(e.place.sector + e.place.idOffset));
+            if (!std::equal(e.entry.begin(), e.entry.end(), side.scannedEntry.begin()))
+                Fail(where + "entry as read");
+            if (e.windowsNumber && expected_.readWhole.count(e.place.drive))
+                wanted.insert({row, e.place.drive, *e.windowsNumber});
+        }
+        if (map != wanted) {
+            std::string text = "Windows numbers:";
+            int told = 0;
+            for (const auto& [row, drive, number] : map)
+                if (!wanted.count({row, drive, number}) && ++told <= 3)
+                    text += " row " + std::to_string(row) + " listed as " + std::to_string(number);
+            for (const auto& [row, drive, number] : wanted)
+                if (!map.count({row, drive, number}) && ++told <= 6)
+                    text += " row " + std::to_string(row) + " is " + std::to_string(number);
+            Fail(text);
+        }
+        if (Healthy()) CheckLetters(rows);
+    }
+
+    // Each partition Windows numbers has a letter once enough were free, and
+    // every letter a row shows names a volume starting where the row's
+    // partition starts.
+    void CheckLetters(const PartitionRows& rows) {
+        std::set<char> taken;
+        for (const ForeignName& name : foreign_) taken.insert(name.letter);
+        size_t numbered = 0;
+        for (const ExpectedRow& e : expected_.rows) numbered += e.windowsNumber.has_value();
+        const bool enough = numbered <= 23 - taken.size();
+        for (int row = 0; row < rows.Count(); ++row) {
+            const ExpectedRow& e = expected_.rows[row];
+            const char letter = RowLetter(rows, row);
+            if (letter == 0) {
+                if (enough && e.windowsNumber && e.start != 0)
+                    Fail("row " + std::to_string(row) + " has no letter");
+                continue;
+            }
+            const auto name = namesAtMark_.find(letter);
+            uint32_t drive = 0, number = 0;
+            if (name == namesAtMark_.end() || !ParsePartitionTarget(name->second, drive, number)) {
+                Fail("row " + std::to_string(row) + " shows a letter without a volume");
+                continue;
+            }
+            const auto partition = std::find_if(
+                expected_.rows.begin(), expected_.rows.end(),
+                [&](const ExpectedRow& p) { return p.place.drive == drive && p.windowsNumber == number; });
+            if (partition != expected_.rows.end() && (drive != e.place.drive || partition->start != e.start))
+                Fail("row " + std::to_string(row) + " shows the letter of another partition");
+        }
+    }
+
+    std::vector<RowFacts> Facts(const PartitionRows& rows) const {
+        std::vector<RowFacts> facts;
+        for (int row = 0; row < rows.Count(); ++row) {
+            const RowSideEntries& side = rows.Side(row);
+            facts.push_back({rows.Cell(row, ColumnDisk),
+                             rows.Cell(row, ColumnPartition),
+                             side.scannedId,
+                             side.scannedLabel,
+                             side.drive,
+                             {side.drive, side.entrySectorPosition, side.idByteOffset}});
+        }
+        return facts;
+    }
+
+    // The cells as the edits must leave them, and each edit's refusal.
+    void ReplayEdits(const std::vector<RowFacts>& facts, CommandMeaning& meaning) {
+        for (size_t i = 0; i < case_.edits.size() && !facts.empty(); ++i) {
+            const WindowEdit& edit = case_.edits[i];
+            const int row = static_cast<int>(edit.row % facts.size());
+            const std::string id = edit.id.value_or(meaning.ids[row]);
+            const std::string shown = meaning.labels[row];
+            const auto byte = ParseId(id);
+            bool refuse = UpperGbk(id) != facts[row].scannedId && id != meaning.ids[row] &&
+                          (!byte || MustRefuseIdChange(facts, meaning.ids, expected_, row, *byte));
+            if (i < refusedEdits_.size() && refusedEdits_[i] != refuse) {
+                // Rows the checker could not foresee are judged as the program judged them.
+                if (rowsMatch_)
+                    Fail(std::string("the window ") + (refuse ? "took" : "refused") + " the change of row " +
+                         std::to_string(row) + " to " + id);
+                refuse = refusedEdits_[i];
+            }
+            if (refuse) continue;
+            meaning.ids[row] = id;
+            if (!edit.labelDisabled && edit.label && *edit.label != shown) meaning.labels[row] = *edit.label;
+        }
+    }
+
+    void CheckChanges(Session& session) {
+        const PartitionRows& rows = session.Rows();
+        const std::vector<RowFacts> facts = Facts(rows);
+        CommandMeaning meaning = MeanCommand(case_.parameters, facts);
+        if (meaning.verdict == CommandMeaning::Verdict::Window) ReplayEdits(facts, meaning);
+        using Verdict = CommandMeaning::Verdict;
+        const bool applied = meaning.verdict == Verdict::Window || meaning.verdict == Verdict::Apply;
+        for (int row = 0; row < rows.Count(); ++row) {
+            const std::string id = applied ? UpperGbk(meaning.ids[row]) : meaning.ids[row];
+            if (rows.Cell(row, ColumnId) != id)
+                Fail("row " + std::to_string(row) + ": ID cell " + rows.Cell(row, ColumnId) + ", not " + id);
+            if (rows.Cell(row, ColumnLabel) != meaning.labels[row])
+                Fail("row " + std::to_string(row) + ": label cell");
+            const auto volume = VolumeNamed(namesAtMark_, RowLetter(rows, row), originals_);
+            if (Healthy() && rowsMatch_ && volume) {
+                WindowsVolume windows(originals_[volume->drive], volume->extent);
+                if (windows.fat && windows.fat->Label() != facts[row].scannedLabel)
+                    Fail("row " + std::to_string(row) + " shows another label than Windows");
+            }
+        }
+        if (meaning.verdict == Verdict::Invalid || meaning.verdict == Verdict::Help) {
+            const int code = meaning.verdict == Verdict::Invalid ? 2 : 0;
+            if (outcome_.exitCode != code)
+                Fail("exit code " + std::to_string(outcome_.exitCode) + " for a command that is " +
+                     (code ? "malformed" : "help"));
+            if (platform_->CountCalls(PlatformCall::Write) +
+                    platform_->CountCalls(PlatformCall::SetVolumeLabel) !=
+                0)
+                Fail("something was written for a command that asks for nothing");
+            CheckImages({}, {}, {}, {});
+            return;
+        }
+
+        std::vector<std::string> finalIds;
+        for (const std::string& id : meaning.ids) finalIds.push_back(UpperGbk(id));
+        std::vector<Change> changes;
+        std::map<int, LabelPlan> labelPlans;
+        std::map<uint32_t, std::set<uint64_t>> idSectors;  // per drive: sectors of pending IDs
+        for (int row = 0; row < rows.Count(); ++row) {
+            if (meaning.ids[row] != facts[row].scannedId)
+                idSectors[facts[row].drive].insert(facts[row].place.sector / 512);
+            if (meaning.labels[row] != facts[row].scannedLabel)
+                labelPlans[row] = PlanLabel(rows, row, meaning.labels[row]);
+        }
+        // Sectors that label changes of each drive may touch, counted per sector.
+        std::map<uint32_t, std::map<uint64_t, int>> labelSectors;
+        for (const auto& [row, plan] : labelPlans)
+            for (const uint64_t sector : plan.sectors) ++labelSectors[facts[row].drive][sector];
+
+        std::map<uint32_t, std::set<uint64_t>> allowedIdBytes;
+        for (int row = 0; row < rows.Count(); ++row) {
+            if (meaning.ids[row] == facts[row].scannedId) continue;
+            Change change{row, false, DueOfId(facts, finalIds, row, labelSectors), false};
+            const auto wanted = ParseId(finalIds[row]);
+            const uint32_t drive = facts[row].drive;
+            const uint64_t position = facts[row].place.sector + facts[row].place.idOffset;
+            if (drive < inDrive_.size()) {
+                uint8_t now = 0, before = 0;
+                inDrive_[drive]->ReadAt(position, &now, 1);
+                atMark_[drive]->ReadAt(position, &before, 1);
+                change.landed = wanted && now == *wanted && !removed_.count(drive);
+                if (change.due == Due::Refuse && now != before)
+                    Fail("row " + std::to_string(row) + ": a refused ID was written");
+                if (now != before && (!wanted || now != *wanted))
+                    Fail("row " + std::to_string(row) + ": an ID byte got a value not asked for");
+                if (change.due != Due::Refuse) allowedIdBytes[drive].insert(position);
+            }
+            changes.push_back(change);
+        }
+        std::map<uint32_t, std::vector<std::pair<uint64_t, size_t>>> allowedRanges;
+        std::map<uint32_t, std::set<uint64_t>> volumeWrites;
+        for (const auto& [row, plan] : labelPlans) {
+            Change change{row, true, DueOfLabel(rows, facts, row, plan, labelSectors, idSectors), false};
+            const uint32_t drive = facts[row].drive;
+            if (!plan.refused) {
+                WindowsVolume now(inDrive_[drive], plan.volume);
+                change.landed = now.fat && now.fat->Label() == plan.reported;
+                if (change.landed && IsFat32IdText(finalIds[row]))
+                    change.landed =
+                        !plan.backupUnreachable &&
+                        FieldAt(*inDrive_[drive], plan.volume.start + 0x47) == Padded(plan.reported) &&
+                        (!plan.backupField ||
+                         FieldAt(*inDrive_[drive], *plan.backupField) == Padded(plan.reported));
+            }
+            if (change.due != Due::Refuse) {
+                allowedRanges[drive].insert(allowedRanges[drive].end(), plan.ranges.begin(),
+                                            plan.ranges.end());
+                for (const uint64_t write : plan.volumeWrites) volumeWrites[drive].insert(write);
+            }
+            changes.push_back(change);
+        }
+
+        bool mustFail = meaning.everyMatch && !session.LastScan().Complete();
+        bool mayFail = false;
+        for (const Change& change : changes) {
+            ++outcome_.requested;
+            outcome_.landed += change.landed;
+            const std::string what = "row " + std::to_string(change.row) + (change.label ? " label" : " ID");
+            if (change.due == Due::Land && !change.landed)
+                Fail(what + ": the change did not land though nothing stood in its way");
+            mustFail =
+                mustFail || change.due == Due::Refuse || (change.due != Due::Unknown && !change.landed);
+            mayFail = mayFail || change.due != Due::Land;
+        }
+        if (mustFail && outcome_.exitCode != 1)
+            Fail("exit code " + std::to_string(outcome_.exitCode) +
+                 " though a change was refused or did not land, or a disk was not read");
+        if (!mustFail && !mayFail && outcome_.exitCode != 0)
+            Fail("exit code " + std::to_string(outcome_.exitCode) + " though every change landed");
+        if (!mustFail && mayFail && outcome_.exitCode != 0 && outcome_.exitCode != 1)
+            Fail("exit code " + std::to_string(outcome_.exitCode));
+        CheckImages(allowedIdBytes, allowedRanges, idSectors, volumeWrites);
+    }
+
+    Due DueOfId(const std::vector<RowFacts>& facts, const std::vector<std::string>& ids, int row,
+                const std::map<uint32_t, std::map<uint64_t, int>>& labelSectors) const {
+        const auto wanted = ParseId(ids[row]);
+        if (!wanted || MustRefuseIdChange(facts, ids, expected_, row, *wanted)) return Due::Refuse;
+        const RowFacts& f = facts[row];
+        if (!rowsMatch_) return Due::Either;
+        const ExpectedRow& e = expected_.rows[row];
+        if (!e.tableSigned || f.drive >= atMark_.size() || removed_.count(f.drive)) return Due::Refuse;
+        // The drive must still hold the disk the scan saw, with the entry as it was read.
+        const MemoryImage& now = *atMark_[f.drive];
+        const auto mbr = WholeSector(now, 0), table = WholeSector(now, f.place.sector);
+        const auto scanMbr = WholeSector(*originals_[f.drive], 0);
+        if (now.Size() != originals_[f.drive]->Size() || !mbr || !table || !scanMbr ||
+            !std::equal(mbr->begin() + 0x1B8, mbr->begin() + 0x1BC, scanMbr->begin() + 0x1B8) ||
+            (*table)[510] != 0x55 || (*table)[511] != 0xAA)
+            return Due::Refuse;
+        std::array<uint8_t, 16> entry{}, changed = e.entry;
+        std::copy_n(table->begin() + f.place.idOffset - 4, 16, entry.begin());
+        changed[4] = *wanted;
+        if (entry != e.entry && entry != changed) return Due::Refuse;
+        const auto sectors = labelSectors.find(f.drive);
+        const bool touched = sectors != labelSectors.end() &&
+                             (sectors->second.count(0) || sectors->second.count(f.place.sector / 512));
+        if (touched) return Due::Either;
+        return Healthy() && expected_.readWhole.count(f.drive) ? Due::Land : Due::Either;
+    }
+
+    // The label goes through the letter the row shows: the volume under it
+    // must be the row's partition, at the scan (with an answer from Windows)
+    // and at the writes (with the same serial number).
+    LabelPlan PlanLabel(const PartitionRows& rows, int row, const std::string& label) const {
+        LabelPlan plan;
+        const uint32_t drive = rows.Side(row).drive;
+        const uint64_t start = rows.Side(row).partitionStart;
+        const char letter = RowLetter(rows, row);
+        if (letter == 0 || drive >= atMark_.size() || removed_.count(drive)) return plan;
+        const auto then = VolumeNamed(namesAtMark_, letter, originals_);
+        const auto now = VolumeNamed(namesAtApply_, letter, atMark_);
+        if (!then || !now || then->drive != drive || now->drive != drive || then->extent.start != start ||
+            now->extent.start != start)
+            return plan;
+        WindowsVolume before(originals_[drive], then->extent), after(atMark_[drive], now->extent);
+        if (!before.fat || !after.fat || before.fat->SerialNumber() != after.fat->SerialNumber()) return plan;
+        auto scratch = std::make_shared<MemoryImage>(*atMark_[drive]);
+        WindowsVolume trial(scratch, now->extent, true);
+        if (!trial.fat || !trial.fat->SetLabel(label)) return plan;
+        plan.refused = false;
+        plan.volume = now->extent;
+        plan.reported = trial.fat->Label();
+
+        plan.sectors.insert(start / 512);
+        plan.ranges.push_back({start + 0x47, 11});
+        plan.volumeWrites.push_back(0);
+        const Bytes boot = *WholeSector(*atMark_[drive], start);  // Windows mounted it: it is whole
+        const uint32_t backup = Le(&boot[0x32], 2), reserved = Le(&boot[0x0E], 2),
+                       fsInfo = Le(&boot[0x30], 2);
+        if (backup != 0 && backup < reserved && backup != fsInfo) {
+            const uint64_t position = start + uint64_t{backup} * 512;
+            plan.sectors.insert(position / 512);
+            plan.ranges.push_back({position + 0x47, 11});
+            plan.volumeWrites.push_back(uint64_t{backup} * 512);
+            const auto copy = WholeSector(*atMark_[drive], position);
+            plan.backupUnreachable = !copy || uint64_t{backup} * 512 + 512 > now->extent.length;
+            if (!plan.backupUnreachable && SaysFat32(*copy) &&
+                std::equal(boot.begin() + 0x0B, boot.begin() + 0x47, copy->begin() + 0x0B))
+                plan.backupField = position + 0x47;
+        }
+        if (const auto entry = after.fat->LabelEntryPosition()) {
+            plan.sectors.insert(*entry / 512);
+            plan.ranges.push_back({*entry, 32});
+        }
+        plan.ownSectorsApart = plan.sectors.size() == plan.ranges.size();
+        return plan;
+    }
+
+    Due DueOfLabel(const PartitionRows& rows, const std::vector<RowFacts>& facts, int row,
+                   const LabelPlan& plan, const std::map<uint32_t, std::map<uint64_t, int>>& labelSectors,
+                   const std::map<uint32_t, std::set<uint64_t>>& idSectors) const {
+        const uint32_t drive = facts[row].drive;
+        if (plan.refused) return Due::Refuse;
+        bool shared = !plan.ownSectorsApart;
+        const auto ids = idSectors.find(drive);
+        for (const uint64_t sector : plan.sectors)
+            shared = shared || labelSectors.at(drive).at(sector) > 1 ||
+                     (ids != idSectors.end() && ids->second.count(sector));
+        if (shared) return Due::Unknown;
+        if (plan.backupUnreachable && IsFat32IdText(UpperGbk(rows.Cell(row, ColumnId)))) return Due::Either;
+        return Healthy() && rowsMatch_ && expected_.readWhole.count(drive) ? Due::Land : Due::Either;
+    }
+
+    // Every byte that changed is one the command asked for, and every write
+    // went back to a sector that was read in full just before.
+    void CheckImages(const std::map<uint32_t, std::set<uint64_t>>& idBytes,
+                     const std::map<uint32_t, std::vector<std::pair<uint64_t, size_t>>>& labelRanges,
+                     const std::map<uint32_t, std::set<uint64_t>>& idSectors,
+                     const std::map<uint32_t, std::set<uint64_t>>& volumeWrites) {
+        for (uint32_t drive = 0; drive < inDrive_.size(); ++drive) {
+            MemoryImage restored(*inDrive_[drive]);
+            std::vector<uint8_t> bytes(32);
+            if (const auto ids = idBytes.find(drive); ids != idBytes.end())
+                for (const uint64_t position : ids->second) {
+                    atMark_[drive]->ReadAt(position, bytes.data(), 1);
+                    restored.WriteAt(position, bytes.data(), 1);
+                }
+            if (const auto ranges = labelRanges.find(drive); ranges != labelRanges.end())
+                for (const auto& [position, count] : ranges->second) {
+                    const size_t got = atMark_[drive]->ReadAt(position, bytes.data(), count);
+                    restored.WriteAt(position, bytes.data(), got);
+                }
+            if (!(restored == *atMark_[drive]))
+                Fail("disk " + std::to_string(drive) + " changed where nothing was asked");
+        }
+        // Nothing is written by the scans, nor to a medium once it was taken out.
+        for (const auto& [medium, taken] : swappedOut_)
+            if (!(*medium == *taken)) Fail("a medium taken out was written");
+        for (uint32_t drive = 0; drive < inDrive_.size() && case_.media.empty(); ++drive)
+            if (!(*originals_[drive] == *atMark_[drive]))
+                Fail("disk " + std::to_string(drive) + " changed during the scans");
+        const std::vector<CallRecord>& calls = platform_->Calls();
+        for (size_t i = 0; i < calls.size(); ++i) {
+            const CallRecord& write = calls[i];
+            if (write.call != PlatformCall::Write) continue;
+            const auto read = std::find_if(calls.rbegin() + static_cast<std::ptrdiff_t>(calls.size() - i),
+                                           calls.rend(), [&](const CallRecord& c) {
+                                               return c.call == PlatformCall::Read &&
+                                                      c.drive == write.drive && c.letter == write.letter;
+                                           });
+            if (read == calls.rend() || read->position != write.position || read->failed ||
+                read->shortTransfer)
+                Fail("a sector was written that was not read in full just before");
+            const auto& allowed = write.letter == 0 ? idSectors : volumeWrites;
+            const auto found = allowed.find(static_cast<uint32_t>(write.drive));
+            const uint64_t key = write.letter == 0 ? write.position / 512 : write.position;
+            if (write.drive < 0 || found == allowed.end() || !found->second.count(key))
+                Fail("a sector was written that no requested change lies in");
+        }
+    }
+
+    // Only the program's own temporary names go, exactly those, and none is
+    // left once the window closed.
+    void CheckNames(Session& session) {
+        std::map<char, std::vector<std::string>> stacks;
+        for (const ForeignName& name : foreign_)
+            if (!name.afterScan) stacks[name.letter].push_back(name.target);
+        for (const TemporaryDriveName& name : ours_) {
+            if (stacks.count(name.name[0])) Fail("a temporary name was put over someone else's");
+            stacks[name.name[0]].push_back(name.target);
+        }
+        for (const ForeignName& name : foreign_)
+            if (name.afterScan) stacks[name.letter].push_back(name.target);
+        for (const TemporaryDriveName& name : ours_) {
+            const bool kept =
+                std::any_of(platform_->Calls().begin(), platform_->Calls().end(), [&](const CallRecord& c) {
+                    return c.call == PlatformCall::RemoveDosDevice && c.letter == name.name[0] && c.failed;
+                });
+            auto& stack = stacks[name.name[0]];
+            const auto match = std::find(stack.rbegin(), stack.rend(), name.target);
+            if (!kept && match != stack.rend()) stack.erase(std::next(match).base());
+        }
+        std::map<char, std::string> inForce;
+        for (const auto& [letter, stack] : stacks)
+            if (!stack.empty()) inForce[letter] = stack.back();
+        if (platform_->DosDevices() != inForce)
+            Fail("DOS names after the close are not the ones others defined");
+        if (!session.TemporaryNames().empty()) Fail("the list of temporary names was not emptied");
+    }
+
+    const FuzzCase& case_;
+    FuzzOutcome outcome_;
+    std::unique_ptr<ImagePlatform> platform_;
+    QuietShell shell_;
+    std::vector<SharedMemoryImage> originals_, inDrive_, atMark_;
+    ExpectedScan expected_;
+    std::set<uint32_t> removed_;
+    bool marked_ = false;
+    uint64_t mark_ = 0;
+    std::map<char, std::string> namesAtMark_, namesAtApply_;  // the DOS names in force
+    TemporaryDriveNames ours_;
+    std::vector<ForeignName> foreign_;  // those Windows took
+    std::vector<bool> refusedEdits_;
+    std::vector<std::pair<SharedMemoryImage, SharedMemoryImage>> swappedOut_;  // media taken out, and a copy
+    bool rowsMatch_ = false;  // the rows are the ones the checker expects
+};
+
+}  // namespace
+
+SharedMemoryImage MaterializeImage(const FuzzImage& image) {
+    auto memory = std::make_shared<MemoryImage>(image.size);
+    for (const auto& [sector, bytes] : image.sectors) {
+        const uint64_t position = sector * 512;
+        if (position >= image.size) continue;
+        const uint64_t room = image.size - position;
+        memory->WriteAt(position, bytes.data(),
+                        room < bytes.size() ? static_cast<size_t>(room) : bytes.size());
+    }
+    return memory;
+}
+
+FuzzOutcome RunFuzzCase(const FuzzCase& fuzzCase) {
+    return Checker(fuzzCase).Run();
+}
+
+}  // namespace quorvane::fuzz

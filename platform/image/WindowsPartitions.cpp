@@ -1,0 +1,143 @@
+#include "platform/image/WindowsPartitions.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+#include <set>
+
+namespace quorvane {
+
+namespace {
+
+constexpr uint64_t Sector = 512;
+
+struct Entry {
+    uint8_t type = 0;
+    uint64_t first = 0;  // the first-sector field, in sectors
+    uint64_t count = 0;
+};
+
+using SectorBytes = std::array<uint8_t, Sector>;
+
+uint32_t Le32(const uint8_t* p) {
+    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+// The MBR/EBR entry in slot 0..3: 16 bytes from 0x1BE, the type at +4, the
+// first sector at +8, the sector count at +12.
+Entry SlotEntry(const SectorBytes& sector, int slot) {
+    const uint8_t* entry = sector.data() + 0x1BE + 16 * slot;
+    return {entry[4], Le32(entry + 8), Le32(entry + 12)};
+}
+
+std::optional<SectorBytes> ReadWholeSector(ImageFile& image, uint64_t position) {
+    SectorBytes sector{};
+    if (!LiesWholeOnDisk(position, Sector, image.Size())) return std::nullopt;
+    if (image.ReadAt(position, sector.data(), Sector) != Sector) return std::nullopt;
+    return sector;
+}
+
+// ---------------------------------------------------------------------------
+// The rules of Windows' partition numbering, each with the behaviour it models.
+//
+// 1. Partitions are numbered from 1: first the MBR's entries in slot order,
+//    then the logical partitions of the extended chains in chain order
+//    (the layout IOCTL_DISK_GET_DRIVE_LAYOUT lists, primaries first).
+// 2. An empty entry (type 00) and a container (05 or 0F) get no number:
+//    Windows keeps containers in the layout but creates no partition device
+//    for them.
+// 3. A disk whose MBR holds a protective entry (EE) is a GPT disk to Windows:
+//    the MBR's entries are not partitions at all.
+// 4. An EBR's first entry is its logical partition; its start counts from the
+//    EBR itself. An empty first entry gives no partition, and the chain goes on.
+// 5. An EBR's second entry links to the next EBR, counted from the first EBR of
+//    the chain (the container's start). Windows follows it only when its type is
+//    05 or 0F; a link of 0 ends the chain.
+// 6. A chain ends at a sector Windows has read as a table already on this disk:
+//    sector 0 (the MBR) or an EBR seen before, so a looping chain ends.
+// 7. A table sector that does not lie whole on the disk cannot be read
+//    (ERROR_SECTOR_NOT_FOUND): a disk without a whole MBR has no partitions,
+//    and a chain ends at such an EBR.
+// 8. Every LBA counts in the drive's logical sectors (512 or 4096 bytes).
+// 9. On a GPT disk the partitions are the entries of the GPT at LBA 1 whose
+//    type GUID is not zero, numbered in entry order.
+// ---------------------------------------------------------------------------
+
+bool IsContainer(uint8_t type) {
+    return type == 0x05 || type == 0x0F;  // rules 2 and 5
+}
+
+void AddChain(ImageFile& image, uint64_t chainStart, uint64_t unit, std::set<uint64_t>& tablesRead,
+              std::vector<PartitionExtent>& partitions) {
+    for (uint64_t ebr = chainStart; tablesRead.insert(ebr).second;) {  // rule 6
+        const auto sector = ReadWholeSector(image, ebr);
+        if (!sector) return;  // rule 7
+        const Entry logical = SlotEntry(*sector, 0);
+        if (logical.type != 0x00 && !IsContainer(logical.type))  // rules 2 and 4
+            partitions.push_back({ebr + logical.first * unit, logical.count * unit});
+        const Entry link = SlotEntry(*sector, 1);
+        if (!IsContainer(link.type) || link.first == 0) return;  // rule 5
+        ebr = chainStart + link.first * unit;
+    }
+}
+
+uint64_t Le64(const uint8_t* p) {
+    return uint64_t{Le32(p)} | uint64_t{Le32(p + 4)} << 32;
+}
+
+// Rule 9: the header's signature, entry LBA, count and size (offsets of the
+// UEFI "GPT Header"), and each 128-byte-or-larger entry's type GUID, first
+// and last LBA.
+void AddGptPartitions(ImageFile& image, uint64_t unit, std::vector<PartitionExtent>& partitions) {
+    const auto header = ReadWholeSector(image, unit);
+    if (!header || std::string_view(reinterpret_cast<const char*>(header->data()), 8) != "EFI PART") return;
+    const uint64_t entries = Le64(header->data() + 72);
+    const uint32_t count = Le32(header->data() + 80), size = Le32(header->data() + 84);
+    if (size < 128 || count > 4096) return;
+    for (uint32_t index = 0; index < count; ++index) {
+        std::array<uint8_t, 128> entry{};
+        const uint64_t at = entries * unit + uint64_t{index} * size;
+        if (!LiesWholeOnDisk(at, entry.size(), image.Size()) || image.ReadAt(at, entry.data(), entry.size()) != entry.size())
+            return;
+        if (std::all_of(entry.begin(), entry.begin() + 16, [](uint8_t b) { return b == 0; })) continue;
+        const uint64_t first = Le64(entry.data() + 32), last = Le64(entry.data() + 40);
+        partitions.push_back({first * unit, last >= first ? (last - first + 1) * unit : 0});
+    }
+}
+
+}  // namespace
+
+std::vector<PartitionExtent> WindowsPartitions(ImageFile& image, uint64_t unit) {
+    std::vector<PartitionExtent> partitions;
+    const auto mbr = ReadWholeSector(image, 0);
+    if (!mbr) return partitions;  // rule 7
+    for (int slot = 0; slot < 4; ++slot)
+        if (SlotEntry(*mbr, slot).type == 0xEE) {  // rule 3
+            AddGptPartitions(image, unit, partitions);
+            return partitions;
+        }
+    for (int slot = 0; slot < 4; ++slot) {                          // rule 1: the primaries first
+        const Entry entry = SlotEntry(*mbr, slot);
+        if (entry.type != 0x00 && !IsContainer(entry.type))  // rule 2
+            partitions.push_back({entry.first * unit, entry.count * unit});
+    }
+    std::set<uint64_t> tablesRead{0};       // rule 6: the MBR has been read
+    for (int slot = 0; slot < 4; ++slot) {  // rule 1: then each chain
+        const Entry entry = SlotEntry(*mbr, slot);
+        if (IsContainer(entry.type)) AddChain(image, entry.first * unit, unit, tablesRead, partitions);
+    }
+    return partitions;
+}
+
+std::optional<PartitionExtent> FindWindowsPartition(ImageFile& image, uint32_t number, uint64_t unit) {
+    if (number == 0) return std::nullopt;
+    const std::vector<PartitionExtent> partitions = WindowsPartitions(image, unit);
+    if (number > partitions.size()) return std::nullopt;
+    return partitions[number - 1];
+}
+
+bool LiesWholeOnDisk(uint64_t position, uint64_t count, uint64_t diskSize) {
+    return position <= diskSize && diskSize - position >= count;
+}
+
+}  // namespace quorvane
