@@ -77,7 +77,8 @@ CommandOutcome ProcessCommandLine(const std::vector<std::string>& parameters, Pa
         return IsHelpSwitch(parameters) ? CommandOutcome{CommandVerdict::Valid, false, false, {}} : Invalid;
 
     const std::string option = UpperCaseAscii(parameters[0]);
-    if (parameters.size() == 2 && option == "/U") return {CommandVerdict::Valid, false, false, parameters[1]};
+    if (parameters.size() == 2 && option == "/U")
+        return parameters[1].empty() ? Invalid : CommandOutcome{CommandVerdict::Valid, false, false, parameters[1]};
     if (parameters.size() == 3 && option == "/F") {
         const std::string from = UpperCaseAscii(parameters[1]);
         const std::string to = UpperCaseAscii(parameters[2]);

@@ -355,11 +355,12 @@ class Checker {
                     Fail("row " + std::to_string(row) + " shows another label than Windows");
             }
         }
-        if (meaning.verdict == Verdict::Invalid || meaning.verdict == Verdict::Help) {
-            const int code = meaning.verdict == Verdict::Invalid ? 2 : 0;
+        if (meaning.verdict == Verdict::Invalid || meaning.verdict == Verdict::Help ||
+            meaning.verdict == Verdict::Restore) {
+            const int code = meaning.verdict == Verdict::Invalid ? 2 : meaning.verdict == Verdict::Help ? 0 : 1;
             if (outcome_.exitCode != code)
                 Fail("exit code " + std::to_string(outcome_.exitCode) + " for a command that is " +
-                     (code ? "malformed" : "help"));
+                     (code == 2 ? "malformed" : code == 0 ? "help" : "a restore of a file that is not there"));
             if (platform_->CountCalls(PlatformCall::Write) +
                     platform_->CountCalls(PlatformCall::SetVolumeLabel) !=
                 0)

@@ -217,6 +217,10 @@ CommandMeaning MeanCommand(const std::vector<std::string>& parameters, const std
         return meaning;
     }
     meaning.verdict = Verdict::Invalid;
+    if (parameters.size() == 2 && option == "/U") {
+        if (!parameters[1].empty()) meaning.verdict = Verdict::Restore;
+        return meaning;
+    }
     if (parameters.size() == 3 && (option == "/F" || option == "/S")) {
         const std::string id = UpperGbk(parameters[1]), value = UpperGbk(parameters[2]);
         if (option == "/S" && (id == "05" || id == "0F")) return meaning;
@@ -231,7 +235,7 @@ CommandMeaning MeanCommand(const std::vector<std::string>& parameters, const std
         const std::string& value = parameters[3];
         for (size_t row = 0; row < rows.size() && !shown.empty(); ++row) {
             if (rows[row].disk != disk || rows[row].shown != shown) continue;
-            if (option == "/M" && (value.empty() || value.size() > 2)) return meaning;
+            if (option == "/M" && (value.empty() || value.size() == 3 || value.size() > 4)) return meaning;
             (option == "/M" ? meaning.ids[row] : meaning.labels[row]) =
                 option == "/M" ? value : CutGbk(value, 11);
             meaning.verdict = Verdict::Apply;

@@ -80,7 +80,9 @@ struct RowFacts {
 
 // What the cells of the rows must hold once the command line was taken.
 struct CommandMeaning {
-    enum class Verdict { Window, Help, Invalid, Apply } verdict = Verdict::Window;
+    // Restore: /U with a file the run cannot have (no undo file of that name
+    // exists in the fuzzed run): refused, nothing written.
+    enum class Verdict { Window, Help, Invalid, Apply, Restore } verdict = Verdict::Window;
     bool everyMatch = false;               // /F and /S: every partition with an ID
     std::vector<std::string> ids, labels;  // per row
 };
