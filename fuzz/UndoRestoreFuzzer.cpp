@@ -116,8 +116,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (after == before) continue;
             bool recorded = false;
             for (const UndoRecord& record : decoded.value_or(std::vector<UndoRecord>{}))
-                recorded = recorded || (record.kind == UndoKind::TableSector && record.position == position &&
-                                        record.after == before && record.before == after);
+                recorded = recorded ||
+                           ((record.kind == UndoKind::TableSector || record.kind == UndoKind::GptSector) &&
+                            record.position == position && record.after == before && record.before == after);
             if (!recorded) {
                 std::fprintf(stderr, "violation: disk %zu sector %llu changed to bytes no record holds\n", index,
                              static_cast<unsigned long long>(position / SectorSize));
