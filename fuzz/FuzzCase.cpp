@@ -1,5 +1,7 @@
 #include "fuzz/FuzzCase.h"
 
+#include "fuzz/Oracle.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -51,7 +53,12 @@ std::string IdText(Reader& in) {
         case 0: return Hex(value, "%02X");
         case 1: return Hex(value, "%02x");
         case 2: return Hex(value, value < 0x10 ? "%X" : "%02X");
-        default: return in.Text(value % 4);
+        default:
+            if (value < 0xC0) return in.Text(value % 4);
+            if (size_t{value} - 0xC0 < KnownGptTypes.size()) return KnownGptTypes[value - 0xC0].code;
+            char code[5];
+            std::snprintf(code, sizeof code, "%04X", static_cast<unsigned>(in.Number(2)));
+            return code;
     }
 }
 std::string DiskText(Reader& in) {
@@ -95,6 +102,7 @@ void DecodeCommand(Reader& in, FuzzCase& result) {
 }
 
 void DecodeEvents(Reader& in, FuzzCase& result) {
+    const uint64_t unit = result.sectorSize;
     for (int n = in.Byte() % 9; n > 0; --n) {
         const uint8_t tag = in.Byte() % 7;
         switch (tag) {
@@ -105,7 +113,7 @@ void DecodeEvents(Reader& in, FuzzCase& result) {
                 fault.call = static_cast<PlatformCall>(in.Byte() % 16);
                 const uint8_t target = in.Byte();
                 fault.drive = (target & 3) < 2 ? (target & 3) : -1;
-                if (target & 4) fault.position = in.Number(4) * 512;
+                if (target & 4) fault.position = in.Number(4) * unit;
                 fault.shortTransfer = target & 8;
                 fault.letter = (target >> 4) == 0 ? 0 : static_cast<char>('C' + (target >> 4) - 1);
                 result.faults.push_back(fault);
@@ -118,7 +126,7 @@ void DecodeEvents(Reader& in, FuzzCase& result) {
                 for (int k = in.Byte() % 5; k > 0; --k) {
                     BytePatch patch;
                     const uint64_t sector = in.Number(4);
-                    patch.position = sector * 512 + in.Number(2) % 512;
+                    patch.position = sector * unit + in.Number(2) % 512;
                     for (int b = in.Byte() % 17; b > 0; --b) patch.bytes.push_back(in.Byte());
                     change.patches.push_back(patch);
                 }
@@ -145,7 +153,28 @@ void DecodeEvents(Reader& in, FuzzCase& result) {
     }
 }
 
-void PutFat32Volume(Reader& in, FuzzImage& image, uint64_t start, size_t& budget) {
+// The 512 bytes at `position` of an image, placed while the budget lasts.
+SectorBytes* Place(FuzzImage& image, uint64_t position, size_t& budget) {
+    const auto found = image.sectors.find(position / 512);
+    if (found != image.sectors.end()) return &found->second;
+    if (budget == 0) return nullptr;
+    --budget;
+    return &image.sectors[position / 512];
+}
+
+// Bytes at `position`, where not all zero (an image reads as zeros elsewhere).
+void PutBytes(FuzzImage& image, uint64_t position, const std::vector<uint8_t>& bytes, size_t& budget) {
+    for (size_t done = 0; done < bytes.size();) {
+        const size_t offset = (position + done) % 512, count = std::min(bytes.size() - done, 512 - offset);
+        const bool zero = std::all_of(bytes.begin() + done, bytes.begin() + done + count, [](uint8_t b) { return b == 0; });
+        SectorBytes* sector = zero && !image.sectors.count((position + done) / 512) ? nullptr
+                                                                                    : Place(image, position + done, budget);
+        if (sector) std::copy_n(bytes.begin() + done, count, sector->begin() + offset);
+        done += count;
+    }
+}
+
+void PutFat32Volume(Reader& in, FuzzImage& image, uint64_t start, size_t& budget, uint32_t unit) {
     const uint8_t flags = in.Byte();
     const uint32_t sectorsPerCluster = 1u << (flags & 7);
     const uint32_t reserved = [&] {
@@ -178,7 +207,7 @@ void PutFat32Volume(Reader& in, FuzzImage& image, uint64_t start, size_t& budget
     // The boot sector as mkfs.fat -F 32 writes it.
     SectorBytes boot{};
     std::memcpy(boot.data(), "\xEB\x58\x90mkfs.fat", 11);
-    PutLe(&boot[0x0B], 512, 2);
+    PutLe(&boot[0x0B], unit, 2);
     boot[0x0D] = static_cast<uint8_t>(sectorsPerCluster);
     PutLe(&boot[0x0E], reserved, 2);
     boot[0x10] = static_cast<uint8_t>(fats);
@@ -217,7 +246,7 @@ void PutFat32Volume(Reader& in, FuzzImage& image, uint64_t start, size_t& budget
     const auto put = [&](uint64_t sector, const SectorBytes& bytes) {
         if (budget == 0) return;
         --budget;
-        image.sectors[sector] = bytes;
+        image.sectors[sector * unit / 512] = bytes;
     };
     put(start, boot);
     put(start + FsInfo, fsInfo);
@@ -226,7 +255,7 @@ void PutFat32Volume(Reader& in, FuzzImage& image, uint64_t start, size_t& budget
     for (uint32_t fat = 0; fat < fats; ++fat) {
         const uint64_t fatSector = start + reserved + uint64_t{fat} * sectorsPerFat;
         SectorBytes first{};
-        const auto found = image.sectors.find(fatSector);
+        const auto found = image.sectors.find(fatSector * unit / 512);
         if (found != image.sectors.end()) first = found->second;
         PutLe(&first[0], 0x0FFFFFF8, 4);
         PutLe(&first[4], 0x0FFFFFFF, 4);
@@ -237,7 +266,89 @@ void PutFat32Volume(Reader& in, FuzzImage& image, uint64_t start, size_t& budget
     put(dataStart + uint64_t{rootCluster - 2} * sectorsPerCluster, root);
 }
 
+// A GUID partition table as FuzzCase.h describes it.
+void PutGpt(Reader& in, FuzzImage& image, size_t& budget, uint32_t unit) {
+    const uint8_t flags = in.Byte();
+    const uint32_t entrySize = 128u << (flags & 3);
+    const uint32_t count = [&] {
+        const uint8_t b = in.Byte();
+        return b == 0 ? 128u : uint32_t{b};
+    }();
+    const uint64_t entryLba = 2 + in.Byte() % 4;
+    GuidBytes diskGuid = GuidOnDisk("5A1C3E2D-0000-4B6F-8D1E-2C3B4A596877");
+    diskGuid[4] = in.Byte();
+    diskGuid[5] = in.Byte();
+    std::vector<uint8_t> array(size_t{count} * entrySize);
+    std::vector<uint64_t> volumes;
+    for (int n = in.Byte() % 9; n > 0; --n) {
+        const uint32_t index = in.Byte() % count;
+        uint8_t* entry = &array[size_t{index} * entrySize];
+        const uint8_t type = in.Byte() % 16;
+        GuidBytes guid{};
+        if (type < KnownGptTypes.size())
+            guid = GuidOnDisk(KnownGptTypes[type].guid);
+        else if (type != 15)
+            for (uint8_t& byte : guid) byte = in.Byte();
+        std::copy(guid.begin(), guid.end(), entry);
+        entry[16] = static_cast<uint8_t>(index + 1);  // the partition's own GUID
+        const uint64_t first = in.Number(4), length = in.Number(2);
+        PutLe(entry + 32, first, 8);
+        PutLe(entry + 40, first + length - 1, 8);
+        const uint8_t attributes = in.Byte();
+        entry[55] = static_cast<uint8_t>((attributes & 1 ? 0x40 : 0) | (attributes & 2 ? 0x80 : 0));
+        if (attributes & 4) volumes.push_back(first);
+    }
+    const uint64_t sectors = image.size / unit, last = sectors > 0 ? sectors - 1 : 0;
+    const uint64_t arraySectors = (array.size() + unit - 1) / unit;
+    const uint64_t backupEntryLba = last > arraySectors ? last - arraySectors : 0;
+    const auto header = [&](uint64_t lba, uint64_t alternate, uint64_t entries, uint32_t arrayCrc) {
+        std::vector<uint8_t> h(92);
+        std::memcpy(h.data(), "EFI PART", 8);
+        PutLe(&h[8], 0x00010000, 4);
+        PutLe(&h[12], 92, 4);
+        PutLe(&h[24], lba, 8);
+        PutLe(&h[32], alternate, 8);
+        PutLe(&h[40], entryLba + arraySectors, 8);
+        PutLe(&h[48], backupEntryLba > 0 ? backupEntryLba - 1 : 0, 8);
+        std::copy(diskGuid.begin(), diskGuid.end(), &h[56]);
+        PutLe(&h[72], entries, 8);
+        PutLe(&h[80], count, 4);
+        PutLe(&h[84], entrySize, 4);
+        PutLe(&h[88], arrayCrc, 4);
+        PutLe(&h[16], CheckerCrc32(h.data(), h.size()), 4);
+        return h;
+    };
+    if (!image.sectors.count(0)) {  // a protective MBR
+        std::vector<uint8_t> mbr(512);
+        mbr[0x1C0] = 0x02;
+        mbr[0x1C2] = 0xEE;
+        std::fill_n(&mbr[0x1C3], 3, 0xFF);
+        PutLe(&mbr[0x1C6], 1, 4);
+        PutLe(&mbr[0x1CA], std::min<uint64_t>(last, 0xFFFFFFFF), 4);
+        mbr[510] = 0x55;
+        mbr[511] = 0xAA;
+        PutBytes(image, 0, mbr, budget);
+    }
+    const uint32_t crc = CheckerCrc32(array.data(), array.size());
+    std::vector<uint8_t> primary = header(1, last, entryLba, crc ^ (flags & 0x40 ? 1 : 0));
+    if (flags & 4) primary[16] ^= 1;
+    PutBytes(image, uint64_t{unit}, primary, budget);
+    PutBytes(image, entryLba * unit, array, budget);
+    if (!(flags & 0x20)) {
+        std::vector<uint8_t> copy = array;
+        if (flags & 0x10) copy[56] ^= 1;  // the first entry's name
+        std::vector<uint8_t> backup =
+            header(last, flags & 0x80 ? 2 : 1, backupEntryLba, CheckerCrc32(copy.data(), copy.size()));
+        if (flags & 8) backup[16] ^= 1;
+        PutBytes(image, backupEntryLba * unit, copy, budget);
+        PutBytes(image, last * unit, backup, budget);
+    }
+    for (const uint64_t start : volumes) PutFat32Volume(in, image, start, budget, unit);
+}
+
 void DecodeChunks(Reader& in, FuzzCase& result) {
+    const uint32_t unit = result.sectorSize;
+    const uint64_t k = unit / 512;  // map keys per sector
     struct Cursor {
         uint64_t base = 0;
         uint64_t last = 0;
@@ -250,6 +361,10 @@ void DecodeChunks(Reader& in, FuzzCase& result) {
         const size_t index = (header & 1) % result.images.size();
         FuzzImage& image = result.images[index];
         Cursor& cursor = cursors[index];
+        if ((header & 0xC0) == 0xC0) {
+            PutGpt(in, image, budget, unit);
+            continue;
+        }
         uint64_t sector = 0;
         switch ((header >> 1) & 3) {
             case 0: sector = in.Number(5); break;
@@ -264,7 +379,7 @@ void DecodeChunks(Reader& in, FuzzCase& result) {
             case 3: sector = cursor.last + Le32(&cursor.lastSector[0x1C6]); break;
         }
         if (header & 0x80) {
-            PutFat32Volume(in, image, sector, budget);
+            PutFat32Volume(in, image, sector, budget, unit);
             continue;
         }
         size_t copies = 1;
@@ -274,7 +389,7 @@ void DecodeChunks(Reader& in, FuzzCase& result) {
             step = std::max<uint64_t>(in.Number(2), 1);
         }
         SectorBytes content{};
-        const auto placed = image.sectors.find(sector);
+        const auto placed = image.sectors.find(sector * k);
         if (placed != image.sectors.end()) content = placed->second;
         if (header & 8) {
             for (uint8_t& byte : content) byte = in.Byte();
@@ -286,7 +401,7 @@ void DecodeChunks(Reader& in, FuzzCase& result) {
         copies = std::min(copies, budget);
         budget -= copies;
         for (size_t copy = 0; copy < copies; ++copy) {
-            auto& bytes = image.sectors[sector];
+            auto& bytes = image.sectors[sector * k];
             bytes = content;
             if (copy + 1 < copies)
                 PutLe(&bytes[0x1D6], static_cast<uint32_t>(sector + step - cursor.base), 4);
@@ -304,6 +419,7 @@ FuzzCase DecodeFuzzCase(const uint8_t* data, size_t size) {
     const uint8_t flags = in.Byte();
     FuzzCase result;
     result.command = static_cast<CommandKind>(((flags >> 1) & 7) % 6);
+    if (flags & 0x20) result.sectorSize = 4096;
     result.images.resize((flags & 1) ? 2 : 1);
     for (FuzzImage& image : result.images) {
         const uint64_t mantissa = in.Byte();

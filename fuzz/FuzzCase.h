@@ -8,7 +8,9 @@
 // Input layout (whatever is missing reads as zero):
 //   byte 0      bit 0 two images; bits 1-3 the command, taken % 6: 0 /F,
 //               1 /M, 2 /L, 3 /S, 4 window edits, 5 raw parameters; bit 4 the
-//               registry's disk count follows the image sizes
+//               registry's disk count follows the image sizes; bit 5 the
+//               drives have 4096-byte sectors (every sector number below
+//               counts in them)
 //   per image   two bytes m, e: the image holds m << (e % 43) bytes
 //   [count]     one signed byte, when byte 0 bit 4 is set
 //   command     /F: ID, ID        /M: disk, partition, ID
@@ -18,7 +20,9 @@
 //                 ID when typed, the label when typed
 //               raw: n (% 6) texts
 //     ID        mode, value: mode % 4 = 0 "%02X", 1 "%02x", 2 one digit below
-//               0x10, 3 a text of value % 4 bytes that follow
+//               0x10, 3 a text of value % 4 bytes that follow; but with mode
+//               3 and a value from 0xC0 a GPT type code: one of KnownGptTypes
+//               (fuzz/Oracle.h) by (value - 0xC0), past them "%04X" of the next two bytes
 //     disk      a byte b: below 0xF0 the decimal of b % 4, else a text of b % 4 bytes
 //     partition a byte b: below 0xF0 its decimal, else a text of b % 4 bytes
 //     label     a text of (first byte % 16) bytes
@@ -48,8 +52,10 @@
 //                    table placed on that image: the next EBR of a chain
 //                 3  the last table's sector + its entry 0 first sector: the
 //                    boot sector of a logical partition
-//     h bit 7     a FAT32 volume starts there (see Fat32Layout); it is not a
+//     h bit 7     a FAT32 volume starts there (see below); it is not a
 //                 table, so the next chunk still follows the last table
+//     h bits 6-7  both set: a GUID partition table instead (see below); the
+//                 position bits are not read
 //     h bit 3     a whole sector of 512 bytes follows; otherwise the 64 bytes
 //                 of a partition table, placed at 0x1BE with the 0x55 0xAA
 //                 signature after it
@@ -67,6 +73,19 @@
 //   cluster (% 8 + 2), 4 bytes of serial number, a label (as above, both in
 //   the boot sector and in the root directory) and a byte whose bit 0 puts a
 //   copy of the boot sector at sector 6 whatever the backup field says.
+//   A GUID partition table: flags g (bits 0-1 the entry size 128 << x; bit 2
+//   the primary header's CRC spoilt; bit 3 the backup header's; bit 4 the
+//   backup array differs in one byte, its CRCs right; bit 5 no backup at
+//   all; bit 6 the primary array's CRC spoilt; bit 7 the backup header
+//   points at another alternate LBA), the entry count (0 reads as 128), the
+//   array's LBA - 2 (% 4), 2 bytes of disk GUID, then n (% 9) entries: the
+//   index (% count), the type (% 16: below the count of KnownGptTypes
+//   one of them, 15 zero, else 16 bytes follow), the first LBA (4 bytes), the
+//   length in LBAs (2 bytes; 0 makes the last LBA one before the first),
+//   an attribute byte (bit 0 hidden, bit 1 no drive letter, bit 2 a FAT32
+//   volume follows and starts at the first LBA). The backup header lies at
+//   the image's last LBA, its array just before it; a protective MBR is put
+//   at sector 0 when none was placed yet.
 #pragma once
 
 #include <array>
@@ -85,8 +104,9 @@ inline constexpr size_t MaxSectors = 1024;  // over all images; enough to fill t
 
 struct FuzzImage {
     uint64_t size = 0;
-    std::map<uint64_t, std::array<uint8_t, 512>> sectors;  // by sector number
+    std::map<uint64_t, std::array<uint8_t, 512>> sectors;  // by byte position / 512
 };
+
 
 enum class CommandKind { Find, Modify, Label, SetLabels, Window, Raw };
 
@@ -119,6 +139,7 @@ struct ForeignName {
 };
 
 struct FuzzCase {
+    uint32_t sectorSize = 512;  // every drive's logical sector size
     std::vector<FuzzImage> images;
     std::optional<int32_t> diskCount;  // the registry's, when it differs from the images
     CommandKind command = CommandKind::Find;

@@ -34,8 +34,9 @@ struct Change {
     bool landed = false;
 };
 
-std::optional<Bytes> WholeSector(const MemoryImage& image, uint64_t position) {
-    if (position > image.Size() || image.Size() - position < 512) return std::nullopt;
+// The first 512 bytes of the sector of `unit` bytes at `position`.
+std::optional<Bytes> WholeSector(const MemoryImage& image, uint64_t position, uint32_t unit) {
+    if (position > image.Size() || image.Size() - position < unit) return std::nullopt;
     Bytes sector{};
     image.ReadAt(position, sector.data(), sector.size());
     return sector;
@@ -83,12 +84,12 @@ struct NamedVolume {
     Extent extent;
 };
 std::optional<NamedVolume> VolumeNamed(const std::map<char, std::string>& names, char letter,
-                                       const std::vector<SharedMemoryImage>& images) {
+                                       const std::vector<SharedMemoryImage>& images, uint32_t unit) {
     const auto name = names.find(letter);
     uint32_t drive = 0, number = 0;
     if (name == names.end() || !ParsePartitionTarget(name->second, drive, number) || drive >= images.size())
         return std::nullopt;
-    const auto extent = WindowsPartition(*images[drive], number);
+    const auto extent = WindowsPartition(*images[drive], number, unit);
     if (!extent) return std::nullopt;
     return NamedVolume{drive, *extent};
 }
@@ -142,13 +143,14 @@ class Checker {
             sources.push_back({"", inDrive_.back()});
         }
         platform_ = std::make_unique<ImagePlatform>(sources);
+        platform_->SetSectorSize(unit_);
         if (case_.diskCount) platform_->SetDiskCount(*case_.diskCount);
         for (const Fault& fault : case_.faults) platform_->AddFault(fault);
         for (const uint64_t number : case_.failCalls) platform_->FailCallNumber(number);
         for (const ForeignName& name : case_.names)
             if (!name.afterScan && platform_->DefineDosDevice(name.letter, name.target))
                 foreign_.push_back(name);
-        expected_ = ExpectScan(originals_, case_.diskCount, case_.faults);
+        expected_ = ExpectScan(originals_, case_.diskCount, case_.faults, unit_);
     }
 
     // After both scans, before the command: other media, other names, and
@@ -167,7 +169,7 @@ class Checker {
                 continue;
             }
             auto medium = std::make_shared<MemoryImage>(*inDrive_[change.drive]);
-            const int64_t size = static_cast<int64_t>(medium->Size()) + change.sizeChange * 512;
+            const int64_t size = static_cast<int64_t>(medium->Size()) + change.sizeChange * unit_;
             medium->Resize(static_cast<uint64_t>(std::max<int64_t>(size, 0)));
             for (const BytePatch& patch : change.patches)
                 medium->WriteAt(patch.position, patch.bytes.data(), patch.bytes.size());
@@ -213,7 +215,7 @@ class Checker {
     }
     // The scans ran without a failure the checker cannot foresee.
     bool ScanForeseen() const {
-        return expected_.foreseen && std::all_of(case_.failCalls.begin(), case_.failCalls.end(),
+        return std::all_of(case_.failCalls.begin(), case_.failCalls.end(),
                            [&](uint64_t n) { return n > mark_; });
     }
 
@@ -241,8 +243,13 @@ class Checker {
             if (rows.Cell(row, ColumnDisk) != e.disk || side.drive != e.place.drive) Fail(where + "disk");
             if (rows.Cell(row, ColumnPartition) != e.shown)
                 Fail(where + "shown number " + rows.Cell(row, ColumnPartition) + ", not " + e.shown);
-            if (side.scannedId != IdText(e.type))
+            if (e.gpt) {
+                if (e.code ? side.scannedId != *e.code : KnownGptTypeOfCode(side.scannedId) != nullptr)
+                    Fail(where + "code " + side.scannedId + ", not " + e.code.value_or("one the checker does not know"));
+                if (!side.gpt || side.gpt->entry != e.gptEntry) Fail(where + "GPT entry as read");
+            } else if (side.scannedId != IdText(e.type) || side.gpt) {
                 Fail(where + "ID " + side.scannedId + ", not " + IdText(e.type));
+            }
             if (rows.Cell(row, ColumnKind) != e.kind) Fail(where + "kind");
             if (side.partitionStart != e.start) Fail(where + "partition start");
             if (side.entrySectorPosition != e.place.sector || side.idByteOffset != e.place.idOffset)
@@ -274,13 +281,13 @@ class Checker {
         std::set<char> taken;
         for (const ForeignName& name : foreign_) taken.insert(name.letter);
         size_t numbered = 0;
-        for (const ExpectedRow& e : expected_.rows) numbered += e.windowsNumber.has_value();
+        for (const ExpectedRow& e : expected_.rows) numbered += TakesLetter(e);
         const bool enough = numbered <= 23 - taken.size();
         for (int row = 0; row < rows.Count(); ++row) {
             const ExpectedRow& e = expected_.rows[row];
             const char letter = RowLetter(rows, row);
             if (letter == 0) {
-                if (enough && e.windowsNumber && e.start != 0)
+                if (enough && TakesLetter(e) && e.start != 0)
                     Fail("row " + std::to_string(row) + " has no letter");
                 continue;
             }
@@ -298,6 +305,12 @@ class Checker {
         }
     }
 
+    // Windows gives a GPT partition a letter only when it holds basic data
+    // and lacks the no-drive-letter attribute (bit 63).
+    static bool TakesLetter(const ExpectedRow& e) {
+        return e.windowsNumber && (!e.gpt || (e.code == "0700" && (e.gptEntry[55] & 0x80) == 0));
+    }
+
     std::vector<RowFacts> Facts(const PartitionRows& rows) const {
         std::vector<RowFacts> facts;
         for (int row = 0; row < rows.Count(); ++row) {
@@ -307,7 +320,8 @@ class Checker {
                              side.scannedId,
                              side.scannedLabel,
                              side.drive,
-                             {side.drive, side.entrySectorPosition, side.idByteOffset}});
+                             {side.drive, side.entrySectorPosition, side.idByteOffset},
+                             rowsMatch_ ? expected_.rows[row].gpt : side.gpt.has_value()});
         }
         return facts;
     }
@@ -320,11 +334,17 @@ class Checker {
             const std::string id = edit.id.value_or(meaning.ids[row]);
             const std::string shown = meaning.labels[row];
             const auto byte = ParseId(id);
-            bool refuse = UpperGbk(id) != facts[row].scannedId && id != meaning.ids[row] &&
-                          (!byte || MustRefuseIdChange(facts, meaning.ids, expected_, row, *byte));
+            const bool changed = UpperGbk(id) != facts[row].scannedId && id != meaning.ids[row];
+            std::optional<bool> rule;
+            if (facts[row].gpt)
+                rule = MustRefuseGptChange(id, facts[row].scannedId);
+            else
+                rule = !byte || MustRefuseIdChange(facts, meaning.ids, expected_, row, *byte);
+            bool refuse = changed && rule.value_or(false);
             if (i < refusedEdits_.size() && refusedEdits_[i] != refuse) {
-                // Rows the checker could not foresee are judged as the program judged them.
-                if (rowsMatch_)
+                // Rows the checker could not foresee, and codes it does not
+                // know, are judged as the program judged them.
+                if (rowsMatch_ && (!changed || rule))
                     Fail(std::string("the window ") + (refuse ? "took" : "refused") + " the change of row " +
                          std::to_string(row) + " to " + id);
                 refuse = refusedEdits_[i];
@@ -348,7 +368,7 @@ class Checker {
                 Fail("row " + std::to_string(row) + ": ID cell " + rows.Cell(row, ColumnId) + ", not " + id);
             if (rows.Cell(row, ColumnLabel) != meaning.labels[row])
                 Fail("row " + std::to_string(row) + ": label cell");
-            const auto volume = VolumeNamed(namesAtMark_, RowLetter(rows, row), originals_);
+            const auto volume = VolumeNamed(namesAtMark_, RowLetter(rows, row), originals_, unit_);
             if (Healthy() && rowsMatch_ && volume) {
                 WindowsVolume windows(originals_[volume->drive], volume->extent);
                 if (windows.fat && windows.fat->Label() != facts[row].scannedLabel)
@@ -375,8 +395,12 @@ class Checker {
         std::map<int, LabelPlan> labelPlans;
         std::map<uint32_t, std::set<uint64_t>> idSectors;  // per drive: sectors of pending IDs
         for (int row = 0; row < rows.Count(); ++row) {
-            if (meaning.ids[row] != facts[row].scannedId)
-                idSectors[facts[row].drive].insert(facts[row].place.sector / 512);
+            if (meaning.ids[row] == facts[row].scannedId) {
+            } else if (const auto places = facts[row].gpt ? PlacesOfGptRow(facts[row]) : std::nullopt) {
+                for (const uint64_t position : places->sectors) idSectors[facts[row].drive].insert(position / unit_);
+            } else {
+                idSectors[facts[row].drive].insert(facts[row].place.sector / unit_);
+            }
             if (meaning.labels[row] != facts[row].scannedLabel)
                 labelPlans[row] = PlanLabel(rows, row, meaning.labels[row]);
         }
@@ -386,8 +410,13 @@ class Checker {
             for (const uint64_t sector : plan.sectors) ++labelSectors[facts[row].drive][sector];
 
         std::map<uint32_t, std::set<uint64_t>> allowedIdBytes;
+        std::map<uint32_t, std::vector<std::pair<uint64_t, size_t>>> allowedRanges;
         for (int row = 0; row < rows.Count(); ++row) {
             if (meaning.ids[row] == facts[row].scannedId) continue;
+            if (facts[row].gpt) {
+                changes.push_back(CheckGptChange(facts, finalIds[row], row, labelSectors, allowedRanges));
+                continue;
+            }
             Change change{row, false, DueOfId(facts, finalIds, row, labelSectors), false};
             const auto wanted = ParseId(finalIds[row]);
             const uint32_t drive = facts[row].drive;
@@ -405,7 +434,6 @@ class Checker {
             }
             changes.push_back(change);
         }
-        std::map<uint32_t, std::vector<std::pair<uint64_t, size_t>>> allowedRanges;
         std::map<uint32_t, std::set<uint64_t>> volumeWrites;
         for (const auto& [row, plan] : labelPlans) {
             Change change{row, true, DueOfLabel(rows, facts, row, plan, labelSectors, idSectors), false};
@@ -448,6 +476,137 @@ class Checker {
         if (!mustFail && mayFail && outcome_.exitCode != 0 && outcome_.exitCode != 1)
             Fail("exit code " + std::to_string(outcome_.exitCode));
         CheckImages(allowedIdBytes, allowedRanges, idSectors, volumeWrites);
+        CheckGpts();
+    }
+
+    // Where a GPT row's type lies in both copies of the GPT the drive held
+    // when the writes began, and the sectors and CRC fields a change of it
+    // may write: nothing when the two copies are not both right.
+    struct GptPlaces {
+        uint32_t index = 0;
+        GptView primary, backup;
+        std::vector<uint64_t> sectors;                    // byte positions of whole sectors
+        std::vector<std::pair<uint64_t, size_t>> ranges;  // the type GUIDs and the CRC fields
+    };
+    std::optional<GptPlaces> PlacesOfGptRow(const RowFacts& f) const {
+        if (f.drive >= atMark_.size()) return std::nullopt;
+        const MemoryImage& image = *atMark_[f.drive];
+        const uint64_t sectors = image.Size() / unit_;
+        if (sectors < 3) return std::nullopt;
+        auto primary = ReadGptAt(image, f.drive, 1, unit_), backup = ReadGptAt(image, f.drive, sectors - 1, unit_);
+        const uint64_t at = f.place.sector + f.place.idOffset;
+        if (!primary || !backup || at < primary->entryLba * unit_ ||
+            (at - primary->entryLba * unit_) % primary->entrySize != 0)
+            return std::nullopt;
+        GptPlaces places;
+        places.index = static_cast<uint32_t>((at - primary->entryLba * unit_) / primary->entrySize);
+        if (places.index >= primary->count || places.index >= backup->count) return std::nullopt;
+        for (const GptView* copy : {&*backup, &*primary}) {
+            const uint64_t entry = copy->EntryPosition(places.index, unit_);
+            places.sectors.push_back(entry / unit_ * unit_);
+            places.sectors.push_back(copy->lba * unit_);
+            places.ranges.push_back({entry, 16});
+            places.ranges.push_back({copy->lba * unit_ + 16, 4});  // header CRC
+            places.ranges.push_back({copy->lba * unit_ + 88, 4});  // array CRC
+        }
+        places.primary = std::move(*primary);
+        places.backup = std::move(*backup);
+        return places;
+    }
+
+    // A GPT row's type change: refused by the rules or by the state of the
+    // disk, else both copies' entries hold the code's GUID.
+    Change CheckGptChange(const std::vector<RowFacts>& facts, const std::string& id, int row,
+                          const std::map<uint32_t, std::map<uint64_t, int>>& labelSectors,
+                          std::map<uint32_t, std::vector<std::pair<uint64_t, size_t>>>& allowedRanges) {
+        const RowFacts& f = facts[row];
+        Change change{row, false, Due::Either, false};
+        const auto rule = MustRefuseGptChange(id, f.scannedId);
+        const auto places = PlacesOfGptRow(f);
+        const bool present = f.drive < inDrive_.size() && !removed_.count(f.drive);
+        // A label change writing one of its sectors may undo it.
+        const bool shared = places && labelSectors.count(f.drive) &&
+                            std::any_of(places->sectors.begin(), places->sectors.end(),
+                                        [&](uint64_t p) { return labelSectors.at(f.drive).count(p / unit_) > 0; });
+        if (rule.value_or(false) || !present) {
+            change.due = Due::Refuse;
+        } else if (!rule) {
+            change.due = Due::Unknown;  // a code the checker does not know
+        } else if (rowsMatch_) {
+            const ExpectedRow& e = expected_.rows[row];
+            const MemoryImage &then = *originals_[f.drive], &now = *atMark_[f.drive];
+            const auto mbr = WholeSector(now, 0, unit_), scanMbr = WholeSector(then, 0, unit_);
+            const uint64_t sectors = then.Size() / unit_;
+            auto scanned = ReadGptAt(then, f.drive, 1, unit_);
+            if (!scanned && sectors >= 3) scanned = ReadGptAt(then, f.drive, sectors - 1, unit_);
+            const auto& a = places ? places->primary : GptView{};
+            const auto& b = places ? places->backup : GptView{};
+            const bool agree = places && a.diskGuid == b.diskGuid && a.alternate == b.lba && b.alternate == 1 &&
+                               a.count == b.count && a.entrySize == b.entrySize && a.array == b.array;
+            const uint8_t* entry = agree ? a.array.data() + uint64_t{places->index} * a.entrySize : nullptr;
+            if (!agree || now.Size() != then.Size() || !mbr || !scanMbr ||
+                !std::equal(mbr->begin() + 0x1B8, mbr->begin() + 0x1BC, scanMbr->begin() + 0x1B8) || !scanned ||
+                scanned->diskGuid != a.diskGuid || e.gptEntry.size() != a.entrySize ||
+                !std::equal(e.gptEntry.begin(), e.gptEntry.end(), entry))
+                change.due = Due::Refuse;
+            else if (shared)
+                change.due = Due::Unknown;
+            else
+                change.due = Healthy() && expected_.readWhole.count(f.drive) ? Due::Land : Due::Either;
+        }
+        if (!places) return change;
+        if (change.due != Due::Refuse) {
+            allowedRanges[f.drive].insert(allowedRanges[f.drive].end(), places->ranges.begin(), places->ranges.end());
+            gptChanged_[f.drive] = gptChanged_.count(f.drive) ? gptChanged_[f.drive] && !shared : !shared;
+        }
+        const KnownGptType* known = KnownGptTypeOfCode(UpperGbk(id));
+        if (!known || !present || shared) return change;
+        const GuidBytes wanted = GuidOnDisk(known->guid);
+        change.landed = true;
+        for (const GptView* copy : {&places->backup, &places->primary}) {
+            GuidBytes before{}, after{};
+            const uint64_t entry = copy->EntryPosition(places->index, unit_);
+            atMark_[f.drive]->ReadAt(entry, before.data(), before.size());
+            inDrive_[f.drive]->ReadAt(entry, after.data(), after.size());
+            change.landed = change.landed && after == wanted;
+            if (after != before && after != wanted)
+                Fail("row " + std::to_string(row) + ": a type GUID got a value not asked for");
+            if (after != before && change.due == Due::Refuse)
+                Fail("row " + std::to_string(row) + ": a refused type was written");
+        }
+        return change;
+    }
+
+    // Wherever a GPT changed, both copies are right again, and the backup
+    // copy was written before the primary.
+    void CheckGpts() {
+        for (const auto& [drive, judged] : gptChanged_) {
+            if (!judged) continue;
+            const MemoryImage &before = *atMark_[drive], &after = *inDrive_[drive];
+            const uint64_t sectors = after.Size() / unit_;
+            if (sectors < 3 || removed_.count(drive)) continue;
+            const auto primary = ReadGptAt(before, drive, 1, unit_), backup = ReadGptAt(before, drive, sectors - 1, unit_);
+            if (!primary || !backup) continue;
+            const auto changed = [&](const GptView& copy) {
+                std::vector<uint8_t> was(unit_), is(unit_);
+                before.ReadAt(copy.lba * unit_, was.data(), unit_);
+                after.ReadAt(copy.lba * unit_, is.data(), unit_);
+                return was != is;
+            };
+            if (!changed(*primary) && !changed(*backup)) continue;
+            if (!ReadGptAt(after, drive, 1, unit_) || !ReadGptAt(after, drive, sectors - 1, unit_))
+                Fail("disk " + std::to_string(drive) + ": a GPT copy is not right after the change");
+            const auto firstWrite = [&](const GptView& copy) {
+                const std::vector<CallRecord>& calls = platform_->Calls();
+                for (size_t i = 0; i < calls.size(); ++i)
+                    if (calls[i].call == PlatformCall::Write && calls[i].drive == static_cast<int>(drive) &&
+                        calls[i].letter == 0 && calls[i].position == copy.lba * unit_)
+                        return i;
+                return calls.size();
+            };
+            if (changed(*primary) && firstWrite(*primary) < firstWrite(*backup))
+                Fail("disk " + std::to_string(drive) + ": the primary GPT was written before the backup");
+        }
     }
 
     Due DueOfId(const std::vector<RowFacts>& facts, const std::vector<std::string>& ids, int row,
@@ -460,8 +619,8 @@ class Checker {
         if (!e.tableSigned || f.drive >= atMark_.size() || removed_.count(f.drive)) return Due::Refuse;
         // The drive must still hold the disk the scan saw, with the entry as it was read.
         const MemoryImage& now = *atMark_[f.drive];
-        const auto mbr = WholeSector(now, 0), table = WholeSector(now, f.place.sector);
-        const auto scanMbr = WholeSector(*originals_[f.drive], 0);
+        const auto mbr = WholeSector(now, 0, unit_), table = WholeSector(now, f.place.sector, unit_);
+        const auto scanMbr = WholeSector(*originals_[f.drive], 0, unit_);
         if (now.Size() != originals_[f.drive]->Size() || !mbr || !table || !scanMbr ||
             !std::equal(mbr->begin() + 0x1B8, mbr->begin() + 0x1BC, scanMbr->begin() + 0x1B8) ||
             (*table)[510] != 0x55 || (*table)[511] != 0xAA)
@@ -472,7 +631,7 @@ class Checker {
         if (entry != e.entry && entry != changed) return Due::Refuse;
         const auto sectors = labelSectors.find(f.drive);
         const bool touched = sectors != labelSectors.end() &&
-                             (sectors->second.count(0) || sectors->second.count(f.place.sector / 512));
+                             (sectors->second.count(0) || sectors->second.count(f.place.sector / unit_));
         if (touched) return Due::Either;
         return Healthy() && expected_.readWhole.count(f.drive) ? Due::Land : Due::Either;
     }
@@ -486,8 +645,8 @@ class Checker {
         const uint64_t start = rows.Side(row).partitionStart;
         const char letter = RowLetter(rows, row);
         if (letter == 0 || drive >= atMark_.size() || removed_.count(drive)) return plan;
-        const auto then = VolumeNamed(namesAtMark_, letter, originals_);
-        const auto now = VolumeNamed(namesAtApply_, letter, atMark_);
+        const auto then = VolumeNamed(namesAtMark_, letter, originals_, unit_);
+        const auto now = VolumeNamed(namesAtApply_, letter, atMark_, unit_);
         if (!then || !now || then->drive != drive || now->drive != drive || then->extent.start != start ||
             now->extent.start != start)
             return plan;
@@ -500,25 +659,25 @@ class Checker {
         plan.volume = now->extent;
         plan.reported = trial.fat->Label();
 
-        plan.sectors.insert(start / 512);
+        plan.sectors.insert(start / unit_);
         plan.ranges.push_back({start + 0x47, 11});
         plan.volumeWrites.push_back(0);
-        const Bytes boot = *WholeSector(*atMark_[drive], start);  // Windows mounted it: it is whole
+        const Bytes boot = *WholeSector(*atMark_[drive], start, unit_);  // Windows mounted it: it is whole
         const uint32_t backup = Le(&boot[0x32], 2), reserved = Le(&boot[0x0E], 2),
                        fsInfo = Le(&boot[0x30], 2);
         if (backup != 0 && backup < reserved && backup != fsInfo) {
-            const uint64_t position = start + uint64_t{backup} * 512;
-            plan.sectors.insert(position / 512);
+            const uint64_t position = start + uint64_t{backup} * unit_;
+            plan.sectors.insert(position / unit_);
             plan.ranges.push_back({position + 0x47, 11});
-            plan.volumeWrites.push_back(uint64_t{backup} * 512);
-            const auto copy = WholeSector(*atMark_[drive], position);
-            plan.backupUnreachable = !copy || uint64_t{backup} * 512 + 512 > now->extent.length;
+            plan.volumeWrites.push_back(uint64_t{backup} * unit_);
+            const auto copy = WholeSector(*atMark_[drive], position, unit_);
+            plan.backupUnreachable = !copy || uint64_t{backup} * unit_ + unit_ > now->extent.length;
             if (!plan.backupUnreachable && SaysFat32(*copy) &&
                 std::equal(boot.begin() + 0x0B, boot.begin() + 0x47, copy->begin() + 0x0B))
                 plan.backupField = position + 0x47;
         }
         if (const auto entry = after.fat->LabelEntryPosition()) {
-            plan.sectors.insert(*entry / 512);
+            plan.sectors.insert(*entry / unit_);
             plan.ranges.push_back({*entry, 32});
         }
         plan.ownSectorsApart = plan.sectors.size() == plan.ranges.size();
@@ -582,7 +741,7 @@ class Checker {
                 Fail("a sector was written that was not read in full just before");
             const auto& allowed = write.letter == 0 ? idSectors : volumeWrites;
             const auto found = allowed.find(static_cast<uint32_t>(write.drive));
-            const uint64_t key = write.letter == 0 ? write.position / 512 : write.position;
+            const uint64_t key = write.letter == 0 ? write.position / unit_ : write.position;
             if (write.drive < 0 || found == allowed.end() || !found->second.count(key))
                 Fail("a sector was written that no requested change lies in");
         }
@@ -618,6 +777,7 @@ class Checker {
     }
 
     const FuzzCase& case_;
+    const uint32_t unit_ = case_.sectorSize;
     FuzzOutcome outcome_;
     std::unique_ptr<ImagePlatform> platform_;
     QuietShell shell_;
@@ -632,6 +792,9 @@ class Checker {
     std::vector<bool> refusedEdits_;
     std::vector<std::pair<SharedMemoryImage, SharedMemoryImage>> swappedOut_;  // media taken out, and a copy
     bool rowsMatch_ = false;  // the rows are the ones the checker expects
+    // Drives with a GPT change that may be written: whether no label change
+    // shares its sectors.
+    std::map<uint32_t, bool> gptChanged_;
 };
 
 }  // namespace

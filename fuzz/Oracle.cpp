@@ -42,27 +42,74 @@ bool IsContainer(uint8_t type) {
 // A table sector as the scan gets it: nothing when it does not lie whole on
 // the disk or a fault spoils its positioning or reading (`faults` null: as
 // the disk holds it, which is what Windows reads).
-std::optional<Bytes> ReadTable(const MemoryImage& image, uint32_t drive, uint64_t position,
-                               const std::vector<Fault>* faults) {
-    if (position > image.Size() || image.Size() - position < 512) return std::nullopt;
+bool ReadSpoilt(uint32_t drive, uint64_t position, const std::vector<Fault>* faults) {
     if (faults)
         for (const Fault& fault : *faults)
             if ((Hits(fault, PlatformCall::Seek, static_cast<int>(drive), 0, position) &&
                  !fault.shortTransfer) ||
                 Hits(fault, PlatformCall::Read, static_cast<int>(drive), 0, position))
-                return std::nullopt;
+                return true;
+    return false;
+}
+
+bool LiesWhole(const MemoryImage& image, uint64_t position, uint64_t count) {
+    return position <= image.Size() && image.Size() - position >= count;
+}
+
+// The first 512 bytes of the sector of `unit` bytes at `position`.
+std::optional<Bytes> ReadTable(const MemoryImage& image, uint32_t drive, uint64_t position, uint32_t unit,
+                               const std::vector<Fault>* faults) {
+    if (!LiesWhole(image, position, unit) || ReadSpoilt(drive, position, faults)) return std::nullopt;
     Bytes sector{};
     image.ReadAt(position, sector.data(), sector.size());
     return sector;
+}
+
+uint64_t Le(const uint8_t* p, int bytes) {
+    uint64_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i) value = value << 8 | p[i];
+    return value;
 }
 
 struct DriveWalk {
     std::vector<ExpectedRow> rows;
     bool readWhole = true;
     bool gpt = false;
-    bool gptHeader = false;  // "EFI PART" at LBA 1
     std::set<EntryPlace> holding;
 };
+
+// The partitions of a GPT, after its protective entry's row: each entry
+// whose type GUID is not zero, numbered 1..N in entry order (also Windows'
+// numbers), from the primary header or, where that one is not right, the
+// backup at the last LBA.
+void AddGptRows(const MemoryImage& image, uint32_t drive, uint32_t unit, const std::vector<Fault>* faults,
+                DriveWalk& walk) {
+    const uint64_t sectors = image.Size() / unit;
+    std::optional<GptView> table;
+    if (sectors >= 3) table = ReadGptAt(image, drive, 1, unit, faults);
+    if (!table && sectors >= 3) table = ReadGptAt(image, drive, sectors - 1, unit, faults);
+    if (!table) {
+        walk.readWhole = false;
+        return;
+    }
+    uint32_t number = 0;
+    for (uint32_t index = 0; index < table->count; ++index) {
+        const uint8_t* entry = table->array.data() + uint64_t{index} * table->entrySize;
+        if (std::all_of(entry, entry + 16, [](uint8_t b) { return b == 0; })) continue;
+        ExpectedRow row;
+        const uint64_t at = table->EntryPosition(index, unit);
+        row.place = {drive, at / unit * unit, static_cast<uint32_t>(at % unit)};
+        row.disk = std::to_string(drive + 1);
+        row.shown = std::to_string(++number);
+        row.kind = "GPT";
+        row.start = Le(entry + 32, 8) * unit;
+        row.windowsNumber = number;
+        row.gpt = true;
+        row.gptEntry.assign(entry, entry + table->entrySize);
+        if (const KnownGptType* known = KnownGptTypeOfGuid(entry)) row.code = known->code;
+        walk.rows.push_back(row);
+    }
+}
 
 ExpectedRow RowOf(uint32_t drive, uint64_t sector, int slot, const Slot& entry, const Bytes& bytes) {
     ExpectedRow row;
@@ -81,9 +128,9 @@ ExpectedRow RowOf(uint32_t drive, uint64_t sector, int slot, const Slot& entry, 
 // zeros that ends its chain. Windows numbers the MBR's partitions first, then
 // the logical ones, none of them on a GPT disk, and never a container or an
 // empty entry.
-DriveWalk WalkDrive(const MemoryImage& image, uint32_t drive, const std::vector<Fault>* faults) {
+DriveWalk WalkDrive(const MemoryImage& image, uint32_t drive, uint32_t unit, const std::vector<Fault>* faults) {
     DriveWalk walk;
-    const auto mbr = ReadTable(image, drive, 0, faults);
+    const auto mbr = ReadTable(image, drive, 0, unit, faults);
     if (!mbr) {
         walk.readWhole = false;
         return walk;
@@ -94,23 +141,20 @@ DriveWalk WalkDrive(const MemoryImage& image, uint32_t drive, const std::vector<
         walk.gpt = walk.gpt || type == 0xEE;
         if (type != 0x00 && !IsContainer(type)) ++primaries;
     }
-    if (walk.gpt) {
-        // Without a GPT the disk's partitions cannot be listed: not read in full.
-        const auto header = ReadTable(image, drive, 512, faults);
-        walk.gptHeader = header && std::equal(header->begin(), header->begin() + 8, "EFI PART");
-        if (!walk.gptHeader) walk.readWhole = false;
-    }
     uint32_t shown = 0, primary = 0, logical = 0;
+    bool gptListed = false;
     std::set<uint64_t> tables{0};
     for (int slot = 0; slot < 4; ++slot) {
         const Slot entry = SlotOf(*mbr, slot);
         if (entry.type == 0x00) continue;
         ExpectedRow row = RowOf(drive, 0, slot, entry, *mbr);
-        row.start = entry.first * 512;
+        row.start = entry.first * unit;
         row.kind = std::string(IsContainer(entry.type) ? KindExtended : KindPrimary) +
                    (entry.boot == 0x80 ? ActiveSuffix : "");
-        if (entry.type == 0xEE) {  // the protective entry: no number; a GPT's partitions would follow
+        if (entry.type == 0xEE) {  // the protective entry: no number; the GPT's partitions follow once
             walk.rows.push_back(row);
+            if (!gptListed) AddGptRows(image, drive, unit, faults, walk);
+            gptListed = true;
             continue;
         }
         if (!IsContainer(entry.type)) {
@@ -121,14 +165,14 @@ DriveWalk WalkDrive(const MemoryImage& image, uint32_t drive, const std::vector<
         }
         const EntryPlace container = row.place;
         walk.rows.push_back(row);
-        const uint64_t chainStart = entry.first * 512;
+        const uint64_t chainStart = entry.first * unit;
         for (uint64_t ebr = chainStart; tables.insert(ebr).second;) {
-            const auto read = ReadTable(image, drive, ebr, faults);
+            const auto read = ReadTable(image, drive, ebr, unit, faults);
             walk.readWhole = walk.readWhole && read.has_value();
             const Bytes sector = read.value_or(Bytes{});
             const Slot first = SlotOf(sector, 0);
             ExpectedRow logicalRow = RowOf(drive, ebr, 0, first, sector);
-            logicalRow.start = ebr + first.first * 512;
+            logicalRow.start = ebr + first.first * unit;
             logicalRow.shown = std::to_string(++shown);
             logicalRow.kind = std::string(KindLogical) + (first.boot == 0x80 ? ActiveSuffix : "");
             // An EBR that cannot be read may hold a logical partition too.
@@ -138,7 +182,7 @@ DriveWalk WalkDrive(const MemoryImage& image, uint32_t drive, const std::vector<
             walk.rows.push_back(logicalRow);
             const Slot link = SlotOf(sector, 1);
             if (!read || !IsContainer(link.type) || link.first == 0) break;
-            ebr = chainStart + link.first * 512;
+            ebr = chainStart + link.first * unit;
         }
     }
     return walk;
@@ -146,13 +190,86 @@ DriveWalk WalkDrive(const MemoryImage& image, uint32_t drive, const std::vector<
 
 }  // namespace
 
+GuidBytes GuidOnDisk(const char* text) {
+    GuidBytes bytes{};
+    const auto nibble = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+    // Byte i of the text's order goes to place[i] on the disk.
+    constexpr int place[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+    for (int i = 0, at = 0; i < 16; ++i, at += 2) {
+        if (text[at] == '-') ++at;
+        bytes[place[i]] = static_cast<uint8_t>(nibble(text[at]) << 4 | nibble(text[at + 1]));
+    }
+    return bytes;
+}
+
+const KnownGptType* KnownGptTypeOfCode(const std::string& code) {
+    for (const KnownGptType& type : KnownGptTypes)
+        if (code == type.code) return &type;
+    return nullptr;
+}
+
+const KnownGptType* KnownGptTypeOfGuid(const uint8_t* guid) {
+    for (const KnownGptType& type : KnownGptTypes) {
+        const GuidBytes bytes = GuidOnDisk(type.guid);
+        if (std::equal(bytes.begin(), bytes.end(), guid)) return &type;
+    }
+    return nullptr;
+}
+
+uint32_t CheckerCrc32(const uint8_t* data, size_t size) {
+    uint32_t crc = 0xFFFFFFFF;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    return ~crc;
+}
+
+// A header is right with its signature, a size from 92 bytes to a sector of
+// 512, its CRC over that size (the CRC field taken as 0) and its own LBA;
+// its array with entries of 128 bytes times a power of two (no larger than a
+// sector), at least one entry, at most 1 MiB, lying within the disk, read in
+// one request, and the CRC over count * size bytes.
+std::optional<GptView> ReadGptAt(const MemoryImage& image, uint32_t drive, uint64_t lba, uint32_t unit,
+                                 const std::vector<Fault>* faults) {
+    const uint64_t sectors = image.Size() / unit;
+    const auto header = ReadTable(image, drive, lba * unit, unit, faults);
+    if (!header || !std::equal(header->begin(), header->begin() + 8, "EFI PART")) return std::nullopt;
+    Bytes h = *header;
+    const uint64_t headerSize = Le(&h[12], 4);
+    const uint64_t crc = Le(&h[16], 4);
+    std::fill_n(h.begin() + 16, 4, 0);
+    if (headerSize < 92 || headerSize > 512 || CheckerCrc32(h.data(), headerSize) != crc || Le(&h[24], 8) != lba)
+        return std::nullopt;
+    GptView view;
+    view.lba = lba;
+    view.alternate = Le(&h[32], 8);
+    std::copy_n(h.begin() + 56, 16, view.diskGuid.begin());
+    view.entryLba = Le(&h[72], 8);
+    view.count = static_cast<uint32_t>(Le(&h[80], 4));
+    view.entrySize = static_cast<uint32_t>(Le(&h[84], 4));
+    if (view.count == 0 || (view.entrySize != 128 && view.entrySize != 256 && view.entrySize != 512 &&
+                            view.entrySize != 1024 && view.entrySize != 2048 && view.entrySize != 4096) ||
+        view.entrySize > unit)
+        return std::nullopt;
+    const uint64_t bytes = uint64_t{view.count} * view.entrySize;
+    const uint64_t arraySectors = (bytes + unit - 1) / unit;
+    if (bytes > (1u << 20) || view.entryLba == 0 || view.entryLba >= sectors || sectors - view.entryLba < arraySectors ||
+        ReadSpoilt(drive, view.entryLba * unit, faults))
+        return std::nullopt;
+    view.array.resize(bytes);
+    image.ReadAt(view.entryLba * unit, view.array.data(), bytes);
+    if (CheckerCrc32(view.array.data(), bytes) != Le(&h[88], 4)) return std::nullopt;
+    return view;
+}
+
 bool Hits(const Fault& fault, PlatformCall call, int drive, char letter, uint64_t position) {
     return fault.call == call && (fault.drive < 0 || fault.drive == drive) &&
            (fault.letter == 0 || fault.letter == letter) && (!fault.position || *fault.position == position);
 }
 
 ExpectedScan ExpectScan(const std::vector<SharedMemoryImage>& images, std::optional<int32_t> diskCount,
-                        const std::vector<Fault>& faults) {
+                        const std::vector<Fault>& faults, uint32_t unit) {
     ExpectedScan scan;
     const auto fails = [&](PlatformCall call, int drive) {
         return std::any_of(faults.begin(), faults.end(), [&](const Fault& fault) {
@@ -171,10 +288,9 @@ ExpectedScan ExpectScan(const std::vector<SharedMemoryImage>& images, std::optio
         if (drive >= images.size() || fails(PlatformCall::OpenDrive, static_cast<int>(drive))) continue;
         ++opened;
         last = number;
-        const DriveWalk seen = WalkDrive(*images[drive], drive, &faults);
-        const DriveWalk truth = WalkDrive(*images[drive], drive, nullptr);
+        const DriveWalk seen = WalkDrive(*images[drive], drive, unit, &faults);
+        const DriveWalk truth = WalkDrive(*images[drive], drive, unit, nullptr);
         if (truth.gpt) scan.gptDrives.insert(drive);
-        if (truth.gptHeader) scan.foreseen = false;
         scan.holdingLogicals.insert(truth.holding.begin(), truth.holding.end());
         scan.holdingLogicals.insert(seen.holding.begin(), seen.holding.end());
         if (seen.readWhole)
@@ -193,13 +309,13 @@ ExpectedScan ExpectScan(const std::vector<SharedMemoryImage>& images, std::optio
     return scan;
 }
 
-std::optional<Extent> WindowsPartition(const MemoryImage& image, uint32_t number) {
-    for (const ExpectedRow& row : WalkDrive(image, 0, nullptr).rows)
-        if (row.windowsNumber == number) {
-            const uint64_t count = uint64_t{row.entry[12]} | uint64_t{row.entry[13]} << 8 |
-                                   uint64_t{row.entry[14]} << 16 | uint64_t{row.entry[15]} << 24;
-            return Extent{row.start, count * 512};
-        }
+std::optional<Extent> WindowsPartition(const MemoryImage& image, uint32_t number, uint32_t unit) {
+    for (const ExpectedRow& row : WalkDrive(image, 0, unit, nullptr).rows) {
+        if (row.windowsNumber != number) continue;
+        if (!row.gpt) return Extent{row.start, Le(&row.entry[12], 4) * unit};
+        const uint64_t first = Le(&row.gptEntry[32], 8), last = Le(&row.gptEntry[40], 8);
+        return Extent{row.start, last >= first ? (last - first + 1) * unit : 0};
+    }
     return std::nullopt;
 }
 
@@ -259,6 +375,18 @@ bool MustRefuseIdChange(const std::vector<RowFacts>& rows, const std::vector<std
             return true;
     }
     return false;
+}
+
+std::optional<bool> MustRefuseGptChange(const std::string& text, const std::string& scannedCode) {
+    const std::string code = UpperGbk(text);
+    const bool ldmBefore = scannedCode == "4200" || scannedCode == "4201";
+    if (code.size() != 4 || !std::all_of(code.begin(), code.end(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+        }))
+        return true;
+    if (ldmBefore || code == "4200" || code == "4201") return true;
+    if (KnownGptTypeOfCode(code)) return false;
+    return std::nullopt;
 }
 
 std::string UpperGbk(const std::string& text) {

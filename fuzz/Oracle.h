@@ -21,6 +21,49 @@ namespace quorvane::fuzz {
 // The most rows the program may show (the side tables of its window).
 inline constexpr int MostRows = 261;
 
+// GPT partition types the checker knows, with the codes of the gdisk
+// convention and the type GUIDs as UEFI, Microsoft and the Discoverable
+// Partitions list document them.
+struct KnownGptType {
+    const char* code;
+    const char* guid;
+};
+inline constexpr std::array<KnownGptType, 11> KnownGptTypes{{
+    {"EF00", "C12A7328-F81F-11D2-BA4B-00A0C93EC93B"},  // EFI system
+    {"0700", "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"},  // basic data
+    {"0C01", "E3C9E316-0B5C-4DB8-817D-F92DF00215AE"},  // Microsoft reserved
+    {"2700", "DE94BBA4-06D1-4D40-A16A-BFD50179D6AC"},  // Windows recovery
+    {"4200", "AF9B60A0-1431-4F62-BC68-3311714A69AD"},  // LDM data
+    {"4201", "5808C8AA-7E8F-42E0-85D2-E1E90434CFB3"},  // LDM metadata
+    {"8300", "0FC63DAF-8483-4772-8E79-3D69D8477DE4"},  // Linux filesystem
+    {"8200", "0657FD6D-A4AB-43C4-84E5-0933C84B4F4F"},  // Linux swap
+    {"8E00", "E6D6D379-F507-44C2-A23C-238F2A3DF928"},  // Linux LVM
+    {"FD00", "A19D880F-05FC-4D3B-A006-743F0F84911E"},  // Linux RAID
+    {"EF02", "21686148-6449-6E6F-744E-656564454649"},  // BIOS boot
+}};
+using GuidBytes = std::array<uint8_t, 16>;
+// A GUID's text as it lies on the disk (the first three fields little-endian).
+GuidBytes GuidOnDisk(const char* text);
+const KnownGptType* KnownGptTypeOfCode(const std::string& code);  // code upper-case
+const KnownGptType* KnownGptTypeOfGuid(const uint8_t* guid);
+
+// CRC-32 (IEEE 802.3, reflected, as GPT headers and arrays use it).
+uint32_t CheckerCrc32(const uint8_t* data, size_t size);
+
+// A GPT header at `lba` and its entry array, when both are whole and right.
+struct GptView {
+    uint64_t lba = 0, alternate = 0, entryLba = 0;
+    uint32_t count = 0, entrySize = 0;
+    GuidBytes diskGuid{};
+    std::vector<uint8_t> array;  // count * entrySize bytes
+    uint64_t EntryPosition(uint32_t index, uint32_t unit) const {
+        return entryLba * unit + uint64_t{index} * entrySize;
+    }
+};
+// `faults` null: as the disk holds it.
+std::optional<GptView> ReadGptAt(const MemoryImage& image, uint32_t drive, uint64_t lba, uint32_t unit,
+                                 const std::vector<Fault>* faults = nullptr);
+
 // A partition-table entry where it lies: drive, the sector holding it, the
 // offset of its ID byte in that sector.
 struct EntryPlace {
@@ -40,6 +83,11 @@ struct ExpectedRow {
     std::array<uint8_t, 16> entry{};
     bool tableSigned = false;
     std::optional<uint32_t> windowsNumber;
+    // A GPT partition: its entry; its code, unless a type the checker does
+    // not know (then any code but those of KnownGptTypes, or "----").
+    bool gpt = false;
+    std::vector<uint8_t> gptEntry;
+    std::optional<std::string> code;
 };
 
 struct ExpectedScan {
@@ -48,9 +96,6 @@ struct ExpectedScan {
     std::set<uint32_t> readWhole;          // drives whose every table sector was read
     std::set<uint32_t> gptDrives;          // an EE entry in the MBR
     std::set<EntryPlace> holdingLogicals;  // containers with a non-empty logical partition
-    // A GPT header signature at LBA 1 of an EE disk: the program lists that
-    // GPT's partitions, which this checker does not walk.
-    bool foreseen = true;
 };
 
 // What the scan must list when `faults` (lasting the whole run) hit its
@@ -58,15 +103,16 @@ struct ExpectedScan {
 // A container holds logical partitions when the disk's own content says so
 // (even where the scan could not read it), or when the scan could not read
 // an EBR of its chain.
+// Sector numbers count in `unit` bytes.
 ExpectedScan ExpectScan(const std::vector<SharedMemoryImage>& images, std::optional<int32_t> diskCount,
-                        const std::vector<Fault>& faults);
+                        const std::vector<Fault>& faults, uint32_t unit);
 
 // Partition `number` (from 1) as Windows numbers them on a disk that holds
 // `image`: where it starts and how long its entry says it is, in bytes.
 struct Extent {
     uint64_t start = 0, length = 0;
 };
-std::optional<Extent> WindowsPartition(const MemoryImage& image, uint32_t number);
+std::optional<Extent> WindowsPartition(const MemoryImage& image, uint32_t number, uint32_t unit);
 
 // Whether `fault` hits a call, by the rules ImagePlatform documents for it.
 bool Hits(const Fault& fault, PlatformCall call, int drive, char letter, uint64_t position);
@@ -76,6 +122,7 @@ struct RowFacts {
     std::string disk, shown, scannedId, scannedLabel;
     uint32_t drive = 0;
     EntryPlace place;
+    bool gpt = false;  // a GPT partition's row
 };
 
 // What the cells of the rows must hold once the command line was taken.
@@ -94,6 +141,10 @@ CommandMeaning MeanCommand(const std::vector<std::string>& parameters, const std
 // container on a drive with another one.
 bool MustRefuseIdChange(const std::vector<RowFacts>& rows, const std::vector<std::string>& ids,
                         const ExpectedScan& truth, int row, uint8_t newId);
+// A GPT row's type change to `text`: refused unless four hexadecimal digits
+// of a known type, and always from or to the LDM types. Nothing when the
+// checker does not know the code.
+std::optional<bool> MustRefuseGptChange(const std::string& text, const std::string& scannedCode);
 
 // Text rules of code page 936: a to z upper-cased outside double-byte
 // characters; the longest start of at most `bytes` bytes that does not end

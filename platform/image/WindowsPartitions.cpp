@@ -4,6 +4,9 @@
 #include <array>
 #include <string_view>
 #include <set>
+#include <vector>
+
+#include "scan/Crc32.h"
 
 namespace quorvane {
 
@@ -59,8 +62,11 @@ std::optional<SectorBytes> ReadWholeSector(ImageFile& image, uint64_t position) 
 //    (ERROR_SECTOR_NOT_FOUND): a disk without a whole MBR has no partitions,
 //    and a chain ends at such an EBR.
 // 8. Every LBA counts in the drive's logical sectors (512 or 4096 bytes).
-// 9. On a GPT disk the partitions are the entries of the GPT at LBA 1 whose
-//    type GUID is not zero, numbered in entry order.
+// 9. On a GPT disk the partitions are the entries of the GPT whose type GUID
+//    is not zero, numbered in entry order. Windows takes the header at LBA 1
+//    when its signature, own LBA and CRC-32s (header and entry array) are
+//    right, else the backup header at the disk's last LBA; with neither the
+//    disk has no partitions.
 // ---------------------------------------------------------------------------
 
 bool IsContainer(uint8_t type) {
@@ -85,22 +91,44 @@ uint64_t Le64(const uint8_t* p) {
     return uint64_t{Le32(p)} | uint64_t{Le32(p + 4)} << 32;
 }
 
-// Rule 9: the header's signature, entry LBA, count and size (offsets of the
-// UEFI "GPT Header"), and each 128-byte-or-larger entry's type GUID, first
-// and last LBA.
+// Rule 9: the header at `lba` and its entry array when both are right
+// (offsets of the UEFI "GPT Header": size 12, CRC 16, own LBA 24, entry LBA
+// 72, count 80, entry size 84, array CRC 88), entries of 128 bytes times a
+// power of two no larger than a sector, at most 1 MiB of them.
+std::optional<std::vector<uint8_t>> GptArray(ImageFile& image, uint64_t lba, uint64_t unit, uint32_t& entrySize) {
+    const auto read = ReadWholeSector(image, lba * unit);
+    if (!read || std::string_view(reinterpret_cast<const char*>(read->data()), 8) != "EFI PART") return std::nullopt;
+    SectorBytes header = *read;
+    const uint32_t headerSize = Le32(&header[12]), headerCrc = Le32(&header[16]);
+    std::fill_n(&header[16], 4, 0);
+    if (headerSize < 92 || headerSize > Sector || Crc32(std::span(header).first(headerSize)) != headerCrc ||
+        Le64(&header[24]) != lba)
+        return std::nullopt;
+    const uint64_t entries = Le64(&header[72]), sectors = image.Size() / unit;
+    const uint32_t count = Le32(&header[80]);
+    entrySize = Le32(&header[84]);
+    const uint64_t bytes = uint64_t{count} * entrySize;
+    if (count == 0 || entrySize < 128 || entrySize > unit || (entrySize & (entrySize - 1)) != 0 ||
+        bytes > (1u << 20) || entries == 0 || entries >= sectors || sectors - entries < (bytes + unit - 1) / unit)
+        return std::nullopt;
+    std::vector<uint8_t> array(bytes);
+    if (image.ReadAt(entries * unit, array.data(), array.size()) != array.size() ||
+        Crc32(array) != Le32(&header[88]))
+        return std::nullopt;
+    return array;
+}
+
 void AddGptPartitions(ImageFile& image, uint64_t unit, std::vector<PartitionExtent>& partitions) {
-    const auto header = ReadWholeSector(image, unit);
-    if (!header || std::string_view(reinterpret_cast<const char*>(header->data()), 8) != "EFI PART") return;
-    const uint64_t entries = Le64(header->data() + 72);
-    const uint32_t count = Le32(header->data() + 80), size = Le32(header->data() + 84);
-    if (size < 128 || count > 4096) return;
-    for (uint32_t index = 0; index < count; ++index) {
-        std::array<uint8_t, 128> entry{};
-        const uint64_t at = entries * unit + uint64_t{index} * size;
-        if (!LiesWholeOnDisk(at, entry.size(), image.Size()) || image.ReadAt(at, entry.data(), entry.size()) != entry.size())
-            return;
-        if (std::all_of(entry.begin(), entry.begin() + 16, [](uint8_t b) { return b == 0; })) continue;
-        const uint64_t first = Le64(entry.data() + 32), last = Le64(entry.data() + 40);
+    const uint64_t sectors = image.Size() / unit;
+    if (sectors < 3) return;
+    uint32_t size = 0;
+    auto array = GptArray(image, 1, unit, size);
+    if (!array) array = GptArray(image, sectors - 1, unit, size);
+    if (!array) return;
+    for (size_t at = 0; at < array->size(); at += size) {
+        const uint8_t* entry = array->data() + at;
+        if (std::all_of(entry, entry + 16, [](uint8_t b) { return b == 0; })) continue;
+        const uint64_t first = Le64(entry + 32), last = Le64(entry + 40);
         partitions.push_back({first * unit, last >= first ? (last - first + 1) * unit : 0});
     }
 }

@@ -125,6 +125,29 @@ TEST(WindowsNumbering, TableSectorsThatDoNotLieWholeOnTheDiskAreNotRead) {
 // A DOS name reaches a volume only through a partition Windows numbers:
 // never the whole disk (Partition0), a container, a GPT disk's MBR entry, or
 // a drive without a medium.
+// Rule 9: entries in entry order, the empty second one passed over; the
+// backup header where the primary's CRC is wrong; nothing where both are.
+TEST(WindowsNumbering, GptEntriesInOrderFromTheFirstCopyThatIsRight) {
+    TempDir dir;
+    const std::string node = dir.File("gpt.img");
+    const std::string path = MakeGptImage(dir, "gpt.img", 8 * MiB,
+                                          node + "1 : start=4096, size=100, type=linux\n" +
+                                          node + "3 : start=2048, size=100, type=uefi\n");
+    std::vector<uint8_t> bytes = ReadBytes(path);
+    const auto disk = MemoryDisk(bytes.size());
+    const auto starts = [&] {
+        disk->WriteAt(0, bytes.data(), bytes.size());
+        return NumberedStarts(disk);
+    };
+    EXPECT_EQ(starts(), (std::vector<uint64_t>{4096, 2048}));
+    bytes[2 * 512 + 32] ^= 1;  // the first entry's start, in the primary array only
+    EXPECT_EQ(starts(), (std::vector<uint64_t>{4096, 2048}));
+    bytes[512 + 16] ^= 1;  // the primary header's CRC
+    EXPECT_EQ(starts(), (std::vector<uint64_t>{4096, 2048}));
+    bytes[bytes.size() - 512 + 16] ^= 1;
+    EXPECT_TRUE(starts().empty());
+}
+
 TEST(ImageVolumes, OnlyNumberedPartitionsAreVolumes) {
     const auto mbr = MemoryDisk(64 * MiB), gpt = MemoryDisk(64 * MiB);
     PutEntry(*mbr, 0, 0, 0, Extended, 10000, 5000);
