@@ -101,7 +101,9 @@ inline constexpr uint32_t BpbSectorsPerCluster = 0x0D;  // 8-bit, a power of two
 inline constexpr uint32_t BpbReservedSectors = 0x0E;    // 16-bit
 inline constexpr uint32_t BpbFatCount = 0x10;           // 8-bit
 inline constexpr uint32_t BpbRootEntries = 0x11;        // 16-bit, 0 on FAT32
+inline constexpr uint32_t BpbTotalSectors16 = 0x13;     // 16-bit, 0 when the count needs 32 bits
 inline constexpr uint32_t BpbSectorsPerFat16 = 0x16;    // 16-bit, 0 on FAT32
+inline constexpr uint32_t BpbTotalSectors32 = 0x20;     // 32-bit, used when the 16-bit count is 0
 inline constexpr uint32_t BpbSectorsPerFat32 = 0x24;    // 32-bit
 inline constexpr uint32_t BpbRootCluster = 0x2C;        // 32-bit
 inline constexpr uint32_t Fat32FsInfoSectorOffset = 0x30;      // 16-bit sector number
@@ -110,6 +112,13 @@ inline constexpr uint32_t Fat32SerialOffset = 0x43;            // 32-bit volume 
 inline constexpr uint32_t Fat32LabelOffset = 0x47;             // 11 bytes, space-padded
 inline constexpr uint32_t Fat32LabelLength = 11;
 inline constexpr uint32_t Fat32TypeOffset = 0x52;  // "FAT32   "
+
+// FSInfo sector: a lead signature, then the free cluster count, 0xFFFFFFFF
+// when unknown.
+inline constexpr uint32_t FsInfoLeadSignatureOffset = 0;     // 32-bit
+inline constexpr uint32_t FsInfoLeadSignature = 0x41615252;  // "RRaA"
+inline constexpr uint32_t FsInfoFreeClustersOffset = 488;    // 32-bit
+inline constexpr uint32_t FsInfoUnknownCount = 0xFFFFFFFF;
 
 // Directory entries of FAT: 32 bytes, the attribute byte at 11.
 inline constexpr uint32_t DirEntrySize = 32;

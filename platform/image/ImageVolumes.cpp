@@ -10,8 +10,6 @@ namespace quorvane {
 
 namespace {
 
-constexpr uint8_t DeletedEntry = 0xE5;
-constexpr uint8_t KanjiLeadE5 = 0x05;  // stands for a first name byte of 0xE5
 constexpr uint32_t FatEndOfChain = 0x0FFFFFF8;
 
 }  // namespace
@@ -37,19 +35,20 @@ std::optional<Fat32Volume> Fat32Volume::Open(ImageFile& image, const PartitionEx
         return std::nullopt;
     // The FAT driver mounts only a volume with its boot sector reserved, a
     // FAT, and room in the partition for every sector the boot sector counts.
-    const uint32_t sectors = LoadLe16(&boot[0x13]) != 0 ? LoadLe16(&boot[0x13]) : LoadLe32(&boot[0x20]);
-    if (LoadLe16(&boot[0x0E]) == 0 || boot[0x10] == 0 || sectors == 0 ||
+    const uint32_t sectors16 = LoadLe16(&boot[BpbTotalSectors16]);
+    const uint32_t sectors = sectors16 != 0 ? sectors16 : LoadLe32(&boot[BpbTotalSectors32]);
+    if (LoadLe16(&boot[BpbReservedSectors]) == 0 || boot[BpbFatCount] == 0 || sectors == 0 ||
         uint64_t{sectors} * bytesPerSector > extent.length)
         return std::nullopt;
     Fat32Volume volume(image, extent);
     volume.bytesPerSector_ = bytesPerSector;
-    volume.sectorsPerCluster_ = boot[0x0D];
-    volume.reservedSectors_ = LoadLe16(&boot[0x0E]);
-    volume.fatCount_ = boot[0x10];
-    volume.sectorsPerFat_ = LoadLe32(&boot[0x24]);
-    volume.rootCluster_ = LoadLe32(&boot[0x2C]);
-    volume.fsInfoSector_ = LoadLe16(&boot[0x30]);
-    volume.serialNumber_ = LoadLe32(&boot[0x43]);
+    volume.sectorsPerCluster_ = boot[BpbSectorsPerCluster];
+    volume.reservedSectors_ = LoadLe16(&boot[BpbReservedSectors]);
+    volume.fatCount_ = boot[BpbFatCount];
+    volume.sectorsPerFat_ = LoadLe32(&boot[BpbSectorsPerFat32]);
+    volume.rootCluster_ = LoadLe32(&boot[BpbRootCluster]);
+    volume.fsInfoSector_ = LoadLe16(&boot[Fat32FsInfoSectorOffset]);
+    volume.serialNumber_ = LoadLe32(&boot[Fat32SerialOffset]);
     if (volume.sectorsPerCluster_ == 0 || volume.rootCluster_ < 2) return std::nullopt;
     return volume;
 }
@@ -78,11 +77,11 @@ std::string Fat32Volume::Label() {
         const auto position = RootEntryPosition(index);
         uint8_t entry[DirEntrySize] = {};
         if (!position || image_->ReadAt(*position, entry, DirEntrySize) != DirEntrySize) return {};
-        if (entry[0] == 0x00) return {};  // end of directory
-        if (entry[0] == DeletedEntry || entry[11] == AttrLongName) continue;
-        if ((entry[11] & AttrVolumeLabel) == 0) continue;
-        std::string label(reinterpret_cast<const char*>(entry), 11);
-        if (entry[0] == KanjiLeadE5) label[0] = '\xE5';
+        if (entry[0] == DirEntryFree) return {};  // end of directory
+        if (entry[0] == DirEntryDeleted || entry[DirEntryAttributes] == AttrLongName) continue;
+        if ((entry[DirEntryAttributes] & AttrVolumeLabel) == 0) continue;
+        std::string label(reinterpret_cast<const char*>(entry), Fat32LabelLength);
+        if (entry[0] == DirEntryKanjiE5) label[0] = '\xE5';
         while (!label.empty() && label.back() == ' ') label.pop_back();
         return label;
     }
@@ -93,10 +92,9 @@ std::optional<uint64_t> Fat32Volume::FreeBytes() {
     const uint64_t position = extent_.offset + uint64_t{fsInfoSector_} * bytesPerSector_;
     if (fsInfoSector_ == 0 || image_->ReadAt(position, info.data(), info.size()) != info.size())
         return std::nullopt;
-    // FSInfo: lead signature "RRaA", free cluster count at 488.
-    if (LoadLe32(&info[0]) != 0x41615252) return std::nullopt;
-    const uint32_t freeClusters = LoadLe32(&info[488]);
-    if (freeClusters == 0xFFFFFFFF) return std::nullopt;
+    if (LoadLe32(&info[FsInfoLeadSignatureOffset]) != FsInfoLeadSignature) return std::nullopt;
+    const uint32_t freeClusters = LoadLe32(&info[FsInfoFreeClustersOffset]);
+    if (freeClusters == FsInfoUnknownCount) return std::nullopt;
     return uint64_t{freeClusters} * sectorsPerCluster_ * bytesPerSector_;
 }
 
@@ -106,13 +104,14 @@ std::optional<Fat32Volume::LabelSlot> Fat32Volume::FindLabelSlot() {
         const auto position = RootEntryPosition(index);
         uint8_t entry[DirEntrySize] = {};
         if (!position || image_->ReadAt(*position, entry, DirEntrySize) != DirEntrySize) break;
-        const bool endOfDirectory = entry[0] == 0x00;
-        if (endOfDirectory || entry[0] == DeletedEntry) {
+        const bool endOfDirectory = entry[0] == DirEntryFree;
+        if (endOfDirectory || entry[0] == DirEntryDeleted) {
             if (!freeSlot) freeSlot = *position;
             if (endOfDirectory) break;
             continue;
         }
-        if (entry[11] == AttrLongName || (entry[11] & AttrVolumeLabel) == 0) continue;
+        const uint8_t attributes = entry[DirEntryAttributes];
+        if (attributes == AttrLongName || (attributes & AttrVolumeLabel) == 0) continue;
         return LabelSlot{*position, true};
     }
     if (!freeSlot) return std::nullopt;
@@ -133,20 +132,21 @@ bool Fat32Volume::SetLabel(const std::string& label) {
     field.resize(Fat32LabelLength, ' ');
     // A name whose first byte is 0xE5 (a lead byte in code page 936) would
     // read as a deleted entry; FAT stores it as 0x05.
-    if (field[0] == '\xE5') field[0] = static_cast<char>(KanjiLeadE5);
+    if (field[0] == '\xE5') field[0] = static_cast<char>(DirEntryKanjiE5);
     const auto slot = FindLabelSlot();
     if (slot && slot->existing) {
         if (label.empty()) {
-            const uint8_t deleted = DeletedEntry;
+            const uint8_t deleted = DirEntryDeleted;
             return image_->WriteAt(slot->position, &deleted, 1);
         }
-        return image_->WriteAt(slot->position, reinterpret_cast<const uint8_t*>(field.data()), 11);
+        return image_->WriteAt(slot->position, reinterpret_cast<const uint8_t*>(field.data()),
+                               Fat32LabelLength);
     }
     if (label.empty()) return true;
     if (!slot) return false;  // root directory full: Windows would grow it; not emulated
     uint8_t entry[DirEntrySize] = {};
-    std::memcpy(entry, field.data(), 11);
-    entry[11] = AttrVolumeLabel;
+    std::memcpy(entry, field.data(), Fat32LabelLength);
+    entry[DirEntryAttributes] = AttrVolumeLabel;
     return image_->WriteAt(slot->position, entry, DirEntrySize);
 }
 

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "tests/support/DiskImages.h"
+#include "tests/support/SfdiskRows.h"
 
 namespace quorvane::test {
 namespace {
@@ -93,73 +94,6 @@ DiskLayout RandomDisk(std::mt19937_64& random, const std::string& name) {
     return disk;
 }
 
-uint64_t RoundHalfEven(uint64_t sectors) {
-    const uint64_t whole = sectors / 2048, rest = sectors % 2048;
-    return whole + (rest > 1024 || (rest == 1024 && whole % 2 == 1));
-}
-
-std::string StartText(uint64_t bytes) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04X%08X", static_cast<unsigned>(bytes >> 32),
-                  static_cast<unsigned>(bytes));
-    return text;
-}
-
-// The rows the program must show for a disk, from what sfdisk reads on it.
-json ExpectedRows(const json& table, int disk) {
-    struct Part {
-        int number;
-        json data;
-    };
-    std::vector<Part> parts;
-    for (const json& partition : table.value("partitions", json::array())) {
-        const std::string node = partition["node"];
-        const size_t digits = node.find_last_not_of("0123456789") + 1;
-        parts.push_back({std::stoi(node.substr(digits)), partition});
-    }
-    std::sort(parts.begin(), parts.end(), [](const Part& a, const Part& b) { return a.number < b.number; });
-    int primaries = 0;
-    for (const Part& part : parts) {
-        const unsigned type = std::stoul(part.data["type"].get<std::string>(), nullptr, 16);
-        primaries += part.number <= 4 && type != 0x05 && type != 0x0F;
-    }
-    json rows = json::array();
-    int shown = 0, logicals = 0;
-    auto row = [&](unsigned type, uint64_t start, uint64_t size, const std::string& kind, bool boot,
-                   json windowsPartition) {
-        char id[3];
-        std::snprintf(id, sizeof id, "%02X", type);
-        rows.push_back({{"disk", std::to_string(disk)},
-                        {"partition", kind == "扩展" ? "" : std::to_string(++shown)},
-                        {"id", id},
-                        {"kind", kind + (boot ? "，活动" : "")},
-                        {"size_mb", std::to_string(RoundHalfEven(size))},
-                        {"start", StartText(start * 512)},
-                        {"windows_partition", windowsPartition}});
-    };
-    int primary = 0;
-    for (const Part& part : parts) {
-        if (part.number > 4) continue;
-        const unsigned type = std::stoul(part.data["type"].get<std::string>(), nullptr, 16);
-        const bool boot = part.data.value("bootable", false);
-        const uint64_t start = part.data["start"], size = part.data["size"];
-        if (type != 0x05 && type != 0x0F) {
-            row(type, start, size, "主", boot, ++primary);
-            continue;
-        }
-        row(type, start, size, "扩展", boot, nullptr);
-        bool any = false;
-        for (const Part& logical : parts) {
-            if (logical.number <= 4) continue;
-            any = true;
-            row(std::stoul(logical.data["type"].get<std::string>(), nullptr, 16), logical.data["start"],
-                logical.data["size"], "逻辑", logical.data.value("bootable", false), primaries + ++logicals);
-        }
-        if (!any) row(0, start, 0, "逻辑", false, nullptr);  // an empty entry: no Windows number
-    }
-    return rows;
-}
-
 json Selected(const json& row) {
     json out;
     for (const char* key : {"disk", "partition", "id", "kind", "size_mb", "start", "windows_partition"})
@@ -211,7 +145,7 @@ TEST(RandomLayouts, ImageToolAgreesWithSfdisk) {
         const json tool = ImageToolJson(images);
         for (size_t index = 0; index < images.size(); ++index) {
             const auto& [number, disk] = batch[index];
-            const json expected = ExpectedRows(SfdiskJson(images[index]), static_cast<int>(index) + 1);
+            const json expected = RowsFromSfdisk(images[index], static_cast<int>(index) + 1);
             json shown = json::array();
             for (const json& row : tool)
                 if (row["disk"] == std::to_string(index + 1)) shown.push_back(Selected(row));

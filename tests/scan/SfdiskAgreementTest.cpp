@@ -4,141 +4,27 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 
 #include "tests/scan/ScanSupport.h"
 #include "tests/support/DiskImages.h"
+#include "tests/support/SfdiskRows.h"
 
 namespace quorvane::test {
 namespace {
 
 using nlohmann::json;
 
-// What one row must show, worked out from sfdisk's answer alone.
-struct ExpectedRow {
-    std::string disk, shown, id, start, sizeMb, kind;
-    json windows;  // number or null
-};
-
-std::string Hex2(int value) {
-    char text[3];
-    std::snprintf(text, sizeof text, "%02X", value);
-    return text;
-}
-
-std::string Start(uint64_t sector) {
-    char text[16];
-    const uint64_t bytes = sector * 512;
-    std::snprintf(text, sizeof text, "%04X%08X", static_cast<unsigned>(bytes >> 32),
-                  static_cast<unsigned>(bytes & 0xFFFFFFFF));
-    return text;
-}
-
-// Whole MB, an exact half going to the even neighbour.
-std::string HalfEvenMb(uint64_t sectors) {
-    uint64_t mb = sectors / 2048;
-    const uint64_t rest = sectors % 2048;
-    if (rest > 1024 || (rest == 1024 && mb % 2 == 1)) ++mb;
-    return std::to_string(mb);
-}
-
-int NodeNumber(const std::string& node) {
-    size_t digits = node.size();
-    while (digits > 0 && std::isdigit(static_cast<unsigned char>(node[digits - 1]))) --digits;
-    return std::stoi(node.substr(digits));
-}
-
-// The MBR partitions of an image as sfdisk reads them; for a GPT disk, its
-// protective MBR; none for a disk without a table.
-json SfdiskMbrPartitions(const std::string& image) {
-    const CommandResult plain = Run("sfdisk --json " + Quote(image));
-    if (plain.exitCode != 0) return json::array();
-    json table = json::parse(plain.out)["partitiontable"];
-    if (table["label"] == "gpt")
-        table = json::parse(MustRun("sfdisk --json --label-nested dos " + Quote(image)))["partitiontable"];
-    return table.value("partitions", json::array());
-}
-
-// The partitions of a GPT as sfdisk lists them (in entry order).
-json SfdiskGptPartitions(const std::string& image) {
-    return json::parse(MustRun("sfdisk --json " + Quote(image)))["partitiontable"].value("partitions", json::array());
-}
-
-// The four-digit codes of the types these tests make.
-std::string GptCode(const std::string& typeGuid) {
-    if (typeGuid == "C12A7328-F81F-11D2-BA4B-00A0C93EC93B") return "EF00";
-    if (typeGuid == "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7") return "0700";
-    if (typeGuid == "0FC63DAF-8483-4772-8E79-3D69D8477DE4") return "8300";
-    if (typeGuid == "0657FD6D-A4AB-43C4-84E5-0933C84B4F4F") return "8200";
-    return "----";
-}
-
-// Rows in scan order: used MBR slots in slot order, a 05/0F container
-// followed by its logicals in chain order. Windows counts the primaries that
-// are not 05/0F first, then the logicals; 0x85 is a primary whose logicals
-// (which sfdisk does list) are not shown.
-std::vector<ExpectedRow> ExpectedRows(const std::vector<std::string>& images) {
-    std::vector<ExpectedRow> rows;
-    for (size_t d = 0; d < images.size(); ++d) {
-        std::vector<json> primaries, logicals;
-        for (const json& partition : SfdiskMbrPartitions(images[d]))
-            (NodeNumber(partition["node"]) <= 4 ? primaries : logicals).push_back(partition);
-        const auto byNode = [](const json& a, const json& b) {
-            return NodeNumber(a["node"]) < NodeNumber(b["node"]);
-        };
-        std::sort(primaries.begin(), primaries.end(), byNode);
-        std::sort(logicals.begin(), logicals.end(), byNode);
-        const auto type = [](const json& p) { return std::stoi(p["type"].get<std::string>(), nullptr, 16); };
-        const auto active = [](const json& p) {
-            return p.value("bootable", false) ? std::string("，活动") : "";
-        };
-        int counted = 0;
-        bool gpt = false;  // Windows reads a disk with a protective entry as GPT: no MBR numbers
-        for (const json& p : primaries) {
-            if (type(p) != 0x05 && type(p) != 0x0F) ++counted;
-            gpt = gpt || type(p) == 0xEE;
-        }
-        const auto windows = [gpt](int& number) { return gpt ? json(nullptr) : json(++number); };
-        int shown = 0, windowsPrimary = 0, windowsLogical = counted;
-        for (const json& p : primaries) {
-            if (type(p) == 0xEE) {  // the protective entry: no number; the GPT partitions follow it
-                rows.push_back({std::to_string(d + 1), "", "EE", Start(p["start"]), HalfEvenMb(p["size"]),
-                                "主" + active(p), nullptr});
-                int number = 0;
-                for (const json& g : SfdiskGptPartitions(images[d]))
-                    rows.push_back({std::to_string(d + 1), std::to_string(++number), GptCode(g["type"]),
-                                    Start(g["start"]), HalfEvenMb(g["size"]), "GPT", json(number)});
-                continue;
-            }
-            const bool container = type(p) == 0x05 || type(p) == 0x0F;
-            rows.push_back({std::to_string(d + 1), container ? "" : std::to_string(++shown), Hex2(type(p)),
-                            Start(p["start"]), HalfEvenMb(p["size"]), (container ? "扩展" : "主") + active(p),
-                            container ? json(nullptr) : windows(windowsPrimary)});
-            if (!container) continue;
-            for (const json& l : logicals)
-                rows.push_back({std::to_string(d + 1), std::to_string(++shown), Hex2(type(l)),
-                                Start(l["start"]), HalfEvenMb(l["size"]), "逻辑" + active(l),
-                                windows(windowsLogical)});
-        }
-    }
-    return rows;
-}
-
 void ExpectToolAgreesWithSfdisk(const std::vector<std::string>& images) {
-    const std::vector<ExpectedRow> expected = ExpectedRows(images);
+    json expected = json::array();
+    for (size_t d = 0; d < images.size(); ++d)
+        for (const json& row : RowsFromSfdisk(images[d], static_cast<int>(d) + 1)) expected.push_back(row);
     const json tool = ImageToolJson(images);
     ASSERT_EQ(tool.size(), expected.size()) << tool.dump(1);
     for (size_t row = 0; row < expected.size(); ++row) {
         const json& got = tool[row];
-        const ExpectedRow& want = expected[row];
         SCOPED_TRACE("row " + std::to_string(row) + ": " + got.dump());
-        EXPECT_EQ(got["disk"], want.disk);
-        EXPECT_EQ(got["partition"], want.shown);
-        EXPECT_EQ(got["id"], want.id);
-        EXPECT_EQ(got["start"], want.start);
-        EXPECT_EQ(got["size_mb"], want.sizeMb);
-        EXPECT_EQ(got["kind"], want.kind);
-        EXPECT_EQ(got["windows_partition"], want.windows);
+        for (const char* key : {"disk", "partition", "id", "start", "size_mb", "kind", "windows_partition"})
+            EXPECT_EQ(got.at(key), expected[row][key]) << key;
     }
 }
 
@@ -216,7 +102,7 @@ TEST_F(SfdiskAgreement, PlainListingHasTheHeaderLineAndOneLinePerRow) {
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines[0],
               "盘符\t卷标\t磁盘\t分区\t分区标记\t分区格式\t分区类型\t容量（M）\t剩余空间（M）\t磁盘类型");
-    EXPECT_EQ(lines.size(), 1 + ExpectedRows({image}).size());
+    EXPECT_EQ(lines.size(), 1 + RowsFromSfdisk(image, 1).size());
     for (const std::string& line : lines) EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 9) << line;
     EXPECT_EQ(lines[1].substr(lines[1].find('\t') + 1), "\t1\t1\t83\tLinux\t主\t10\t0\t硬盘");
 }
