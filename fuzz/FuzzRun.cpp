@@ -580,20 +580,21 @@ class Checker {
     // Wherever a GPT changed, both copies are right again, and the backup
     // copy was written before the primary.
     void CheckGpts() {
-        for (const auto& [drive, judged] : gptChanged_) {
-            if (!judged) continue;
+        for (const auto& changed : gptChanged_) {
+            const uint32_t drive = changed.first;
+            if (!changed.second) continue;
             const MemoryImage &before = *atMark_[drive], &after = *inDrive_[drive];
             const uint64_t sectors = after.Size() / unit_;
             if (sectors < 3 || removed_.count(drive)) continue;
             const auto primary = ReadGptAt(before, drive, 1, unit_), backup = ReadGptAt(before, drive, sectors - 1, unit_);
             if (!primary || !backup) continue;
-            const auto changed = [&](const GptView& copy) {
+            const auto written = [&](const GptView& copy) {
                 std::vector<uint8_t> was(unit_), is(unit_);
                 before.ReadAt(copy.lba * unit_, was.data(), unit_);
                 after.ReadAt(copy.lba * unit_, is.data(), unit_);
                 return was != is;
             };
-            if (!changed(*primary) && !changed(*backup)) continue;
+            if (!written(*primary) && !written(*backup)) continue;
             if (!ReadGptAt(after, drive, 1, unit_) || !ReadGptAt(after, drive, sectors - 1, unit_))
                 Fail("disk " + std::to_string(drive) + ": a GPT copy is not right after the change");
             const auto firstWrite = [&](const GptView& copy) {
@@ -604,7 +605,7 @@ class Checker {
                         return i;
                 return calls.size();
             };
-            if (changed(*primary) && firstWrite(*primary) < firstWrite(*backup))
+            if (written(*primary) && firstWrite(*primary) < firstWrite(*backup))
                 Fail("disk " + std::to_string(drive) + ": the primary GPT was written before the backup");
         }
     }

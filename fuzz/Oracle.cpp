@@ -217,11 +217,17 @@ const KnownGptType* KnownGptTypeOfGuid(const uint8_t* guid) {
 }
 
 uint32_t CheckerCrc32(const uint8_t* data, size_t size) {
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int bit = 0; bit < 8; ++bit) c = (c >> 1) ^ (0xEDB88320 & (0 - (c & 1)));
+            t[n] = c;
+        }
+        return t;
+    }();
     uint32_t crc = 0xFFFFFFFF;
-    for (size_t i = 0; i < size; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
-    }
+    for (size_t i = 0; i < size; ++i) crc = (crc >> 8) ^ table[(crc ^ data[i]) & 0xFF];
     return ~crc;
 }
 

@@ -343,9 +343,14 @@ std::optional<std::string> ImagePlatform::SaveUndoFile(std::span<const uint8_t> 
 std::optional<std::vector<uint8_t>> ImagePlatform::ReadUndoFile(const std::string& path) {
     if (Intercept(PlatformCall::ReadUndoFile, -1).fail) return std::nullopt;
     if (const auto kept = undoFiles_.find(path); kept != undoFiles_.end()) return kept->second;
+    // Only a regular file is an undo file (a folder opens but cannot be read).
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
     std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes;
+    for (char c; in.get(c);) bytes.push_back(static_cast<uint8_t>(c));
+    if (!in.eof()) return std::nullopt;
+    return bytes;
 }
 
 }  // namespace quorvane
