@@ -57,6 +57,16 @@ std::string MustRun(const std::string& command) {
     return result.out;
 }
 
+std::optional<std::string> SgdiskVerify(const std::string& image, uint32_t sectorSize) {
+    const CommandResult loop =
+        Run("losetup --find --show --sector-size " + std::to_string(sectorSize) + " " + Quote(image) + " 2>/dev/null");
+    if (loop.exitCode != 0 || loop.out.empty()) return std::nullopt;
+    const std::string device = loop.out.substr(0, loop.out.find('\n'));
+    const CommandResult verify = Run("sgdisk -v " + Quote(device) + " 2>&1");
+    Run("losetup -d " + Quote(device));
+    return verify.out;
+}
+
 std::string MakeBlankImage(const TempDir& dir, const std::string& name, uint64_t bytes) {
     const std::string path = dir.File(name);
     std::ofstream(path, std::ios::binary).close();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,10 @@ CommandResult Run(const std::string& command);
 // Runs a command that must succeed; returns its standard output.
 std::string MustRun(const std::string& command);
 std::string Quote(const std::string& text);
+// `sgdisk -v` on an image seen as a disk of `sectorSize`-byte sectors (sgdisk
+// takes a plain file for 512): through a loop device of that sector size,
+// nothing where no loop device can be set up here.
+std::optional<std::string> SgdiskVerify(const std::string& image, uint32_t sectorSize);
 
 // A sparse file of `bytes` bytes, partitioned by `sfdisk` with `script`
 // (sfdisk's input format; "label: dos" is added).
