@@ -69,7 +69,12 @@ ApplyOutcome ApplyPendingChanges(Platform& platform, PartitionRows& rows) {
             continue;
         }
         PlannedLabel planned{row, letter, rows.Cell(row, ColumnLabel), {}};
-        if (IsFat32Id(UpperCaseAscii(rows.Cell(row, ColumnId))))
+        // FAT32 keeps a copy of the label in its boot sector: a partition of
+        // the MBR says so by its ID, a GPT partition (whose type says
+        // nothing of its file system) by what Windows reports of its volume.
+        const bool fat32 = rows.Side(row).gpt ? rows.Side(row).fileSystem == "FAT32"
+                                              : IsFat32Id(UpperCaseAscii(rows.Cell(row, ColumnId)));
+        if (fat32)
             planned.bootSectors = PlanFat32BootLabel(platform, rows, row, planned.label, failures);
         labels.push_back(std::move(planned));
     }

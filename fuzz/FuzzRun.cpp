@@ -441,7 +441,9 @@ class Checker {
             if (!plan.refused) {
                 WindowsVolume now(inDrive_[drive], plan.volume);
                 change.landed = now.fat && now.fat->Label() == plan.reported;
-                if (change.landed && IsFat32IdText(finalIds[row]))
+                // The boot sectors keep a copy: on the MBR by a FAT32 ID; in a
+                // GPT partition wherever Windows mounted FAT32 (all it mounts here).
+                if (change.landed && (facts[row].gpt || IsFat32IdText(finalIds[row])))
                     change.landed =
                         !plan.backupUnreachable &&
                         FieldAt(*inDrive_[drive], plan.volume.start + 0x47) == Padded(plan.reported) &&
@@ -696,7 +698,8 @@ class Checker {
             shared = shared || labelSectors.at(drive).at(sector) > 1 ||
                      (ids != idSectors.end() && ids->second.count(sector));
         if (shared) return Due::Unknown;
-        if (plan.backupUnreachable && IsFat32IdText(UpperGbk(rows.Cell(row, ColumnId)))) return Due::Either;
+        if (plan.backupUnreachable && (facts[row].gpt || IsFat32IdText(UpperGbk(rows.Cell(row, ColumnId)))))
+            return Due::Either;
         return Healthy() && rowsMatch_ && expected_.readWhole.count(drive) ? Due::Land : Due::Either;
     }
 

@@ -67,6 +67,27 @@ TEST(Gpt, PartitionsAreListedAfterTheProtectiveEntry) {
     EXPECT_EQ(run.session.TemporaryNames()[0].target, "\\Device\\Harddisk0\\Partition2");
 }
 
+// A GPT partition's type says nothing of its file system: a FAT32 volume in
+// a basic-data partition gets its boot-sector copies of the label too.
+TEST(Gpt, Fat32InBasicDataGetsTheLabelInItsBootSectors) {
+    TempDir dir;
+    const std::string image = GptDisk(dir);
+    MakeFat32(image, 6144, 8192, "OLD");
+    const auto before = ImageBytes(image);
+    const CommandResult run = Tool(dir, {image}, {"/L", "1", "2", "gpt data"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(BlkidTag(image, 6144 * 512, "LABEL"), "GPT DATA");
+    EXPECT_EQ(BlkidTag(image, 6144 * 512, "LABEL_FATBOOT"), "GPT DATA");
+    std::vector<uint8_t> expected = before;
+    for (const uint64_t boot : {6144 * 512, (6144 + 6) * 512}) std::copy_n("GPT DATA   ", 11, expected.begin() + boot + 0x47);
+    const auto changed = Diff(expected, ImageBytes(image));
+    ASSERT_FALSE(changed.empty());  // the root directory's label entry
+    for (const ByteChange& change : changed) {  // past the reserved sectors, inside the partition
+        EXPECT_GE(change.offset, (6144 + 32) * 512u);
+        EXPECT_LT(change.offset, (6144 + 8192) * 512u);
+    }
+}
+
 TEST(Gpt, TypeChangeTouchesOnlyTheGuidsAndTheirChecksums) {
     TempDir dir;
     const std::string image = GptDisk(dir);
