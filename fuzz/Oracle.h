@@ -1,7 +1,8 @@
 // The checker's own knowledge of what a run must do, worked out without the
-// program's code: a small walk of the tables the case built (the rows the
-// scan must list and the numbers Windows gives), what each command line
-// means for the cells, and the rules by which an ID change is refused. The
+// program's code: a small walk of the tables the case built (MBR, EBR chains
+// and GPT, in the drive's sector size: the rows the scan must list and the
+// numbers Windows gives), what each command line means for the cells, and
+// the rules by which an ID or GPT type change is refused. The
 // image backend's walk is not used either: this is a third reading.
 #pragma once
 
