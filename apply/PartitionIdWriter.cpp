@@ -173,16 +173,30 @@ void WritePlannedTableSectors(Platform& platform, const std::vector<PlannedSecto
         else
             cause = CheckDiskIdentity(*device, sectors[first].disk);
         bool written = false;
+        // A GPT change is one whole: its sectors (both copies) are written
+        // until one fails; then none follows, and those written, the failed
+        // one too, are put back, so that each copy stays whole and right.
+        std::vector<size_t> gptWritten;
+        bool gptFailed = false;
         for (size_t i = first; i < end; ++i) {
             if (cause) {
                 failAll(sectors[i], *cause);
                 continue;
             }
+            const bool gpt = sectors[i].kind == UndoKind::GptSector;
+            if (gpt && gptFailed) continue;  // its rows have failed already
             const PatchResult result = WriteIfUnchanged(*device, sectors[i].position, sectors[i].before, sectors[i].after);
-            if (result == PatchResult::Done)
+            if (result == PatchResult::Done) {
                 written = true;
-            else
-                failAll(sectors[i], CauseOf(result));
+                if (gpt) gptWritten.push_back(i);
+                continue;
+            }
+            failAll(sectors[i], CauseOf(result));
+            if (!gpt) continue;
+            gptFailed = true;
+            gptWritten.push_back(i);
+            for (auto back = gptWritten.rbegin(); back != gptWritten.rend(); ++back)
+                static_cast<void>(PutBack(*device, sectors[*back].position, sectors[*back].before, sectors[*back].after));
         }
         // Let Windows see the new types without a reboot; an image or a
         // system that cannot re-read the layout still has the bytes on disk.

@@ -33,4 +33,16 @@ PatchResult WriteIfUnchanged(SectorDevice& device, uint64_t position, const std:
     return PatchResult::Done;
 }
 
+PatchResult PutBack(SectorDevice& device, uint64_t position, const std::vector<uint8_t>& before,
+                    const std::vector<uint8_t>& after) {
+    std::vector<uint8_t> now;
+    const PatchResult read = ReadWholeSector(device, position, now);
+    if (read != PatchResult::Done) return read;
+    if (now == before) return PatchResult::Done;
+    if (now.size() != before.size() || after.size() != now.size()) return PatchResult::Changed;
+    for (size_t i = 0; i < now.size(); ++i)
+        if (now[i] != before[i] && now[i] != after[i]) return PatchResult::Changed;
+    return WriteIfUnchanged(device, position, now, before);
+}
+
 }  // namespace quorvane

@@ -43,4 +43,9 @@ PatchResult ReadWholeSector(SectorDevice& device, uint64_t position, std::vector
 PatchResult WriteIfUnchanged(SectorDevice& device, uint64_t position, const std::vector<uint8_t>& before,
                              const std::vector<uint8_t>& after);
 
+// Puts `before` back where a write of `after` may have landed whole or in
+// part: only when every byte of the sector is still one of the two.
+PatchResult PutBack(SectorDevice& device, uint64_t position, const std::vector<uint8_t>& before,
+                    const std::vector<uint8_t>& after);
+
 }  // namespace quorvane

@@ -1,6 +1,8 @@
 #include "undo/UndoRestore.h"
 
 #include <cstdio>
+#include <map>
+#include <set>
 
 #include "apply/SectorPatch.h"
 #include "scan/DiskFormat.h"
@@ -155,10 +157,22 @@ RestoreOutcome RestoreUndoFile(Platform& platform, const std::string& path, cons
     // As the recorded run did: labels and boot sectors through their volumes
     // first, then the tables, which can renumber the partitions behind them.
     // A GPT's backup copy goes first, as the recorded run wrote it.
+    // A GPT is put back whole or not at all: after a failed write no more of
+    // that drive's GPT sectors are written, and those already written (the
+    // failed one too) get the bytes they held again.
+    std::map<uint32_t, std::vector<const UndoRecord*>> gptWritten;
+    std::set<uint32_t> gptFailed;
+    const auto takeBack = [&](uint32_t drive) {
+        const auto device = platform.OpenPhysicalDrive(drive, Access::ReadWrite);
+        if (!device) return;
+        for (auto record = gptWritten[drive].rbegin(); record != gptWritten[drive].rend(); ++record)
+            static_cast<void>(PutBack(*device, (*record)->position, (*record)->after, (*record)->before));
+    };
     for (const UndoKind kind : {UndoKind::Label, UndoKind::BootSector, UndoKind::GptSector, UndoKind::TableSector}) {
         for (const Step& step : steps) {
             const UndoRecord& record = *step.record;
             if (record.kind != kind) continue;
+            if (kind == UndoKind::GptSector && gptFailed.count(step.drive)) continue;
             bool done = false;
             if (kind == UndoKind::Label) {
                 done = platform.SetVolumeLabel(step.letter, std::string(record.before.begin(), record.before.end()));
@@ -169,7 +183,12 @@ RestoreOutcome RestoreUndoFile(Platform& platform, const std::string& path, cons
                                       PatchResult::Done;
                 if (done && kind != UndoKind::BootSector) static_cast<void>(device->RefreshLayout());
             }
-            if (!done) problems.push_back(DiskLine(record.disk, texts::RestoreWriteFailed));
+            if (kind == UndoKind::GptSector) gptWritten[step.drive].push_back(&record);
+            if (done) continue;
+            problems.push_back(DiskLine(record.disk, texts::RestoreWriteFailed));
+            if (kind != UndoKind::GptSector) continue;
+            gptFailed.insert(step.drive);
+            takeBack(step.drive);
         }
     }
     return outcome;

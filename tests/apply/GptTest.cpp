@@ -132,6 +132,40 @@ TEST(Gpt, UndoPutsBothCopiesBack) {
     ExpectImage(before, image, {});
 }
 
+// A write that fails, whole or in half, at any of the four sectors leaves
+// both copies as they were: the sectors written before it are put back.
+TEST(Gpt, FailedWriteLeavesBothCopiesAsTheyWere) {
+    TempDir dir;
+    const std::string image = GptDisk(dir);
+    const auto before = ImageBytes(image);
+    const uint64_t last = (64 << 20) / 512 - 1;
+    for (const uint64_t sector : {last - 32, last, uint64_t{2}, uint64_t{1}})  // the plan's order
+        for (const bool half : {false, true}) {
+            SCOPED_TRACE(std::to_string(sector) + (half ? " half" : " whole"));
+            ProgramRun run({image});
+            run.platform.SetUndoFolder(dir.File("undo"));
+            run.platform.AddFault(FaultOn(PlatformCall::Write, 0, 0, sector * 512, half));
+            EXPECT_EQ(run.Command({"/M", "1", "4", "8e00"}), ExitNotApplied);
+            ExpectImage(before, image, {});
+        }
+}
+
+// The restore of a GPT change is one whole too: a failed write of the
+// primary header leaves the change as it was, both copies right.
+TEST(Gpt, FailedRestoreLeavesTheChangeWhole) {
+    TempDir dir;
+    const std::string image = GptDisk(dir);
+    ProgramRun run({image});
+    run.platform.SetUndoFolder(dir.File("undo"));
+    ASSERT_EQ(run.Command({"/M", "1", "4", "8e00"}), ExitDone);
+    const auto changed = ImageBytes(image);
+    ProgramRun undo({image});
+    undo.platform.SetUndoFolder(dir.File("undo"));
+    undo.platform.AddFault(FaultOn(PlatformCall::Write, 0, 0, 512, true));
+    EXPECT_EQ(undo.Command({"/U", run.session.UndoFile()}), ExitNotApplied);
+    ExpectImage(changed, image, {});
+}
+
 TEST(Gpt, RefusedChangesWriteNothing) {
     TempDir dir;
     const std::string image = GptDisk(dir);
