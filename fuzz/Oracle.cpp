@@ -175,6 +175,7 @@ DriveWalk WalkDrive(const MemoryImage& image, uint32_t drive, uint32_t unit, con
             logicalRow.start = ebr + first.first * unit;
             logicalRow.shown = std::to_string(++shown);
             logicalRow.kind = std::string(KindLogical) + (first.boot == 0x80 ? ActiveSuffix : "");
+            logicalRow.container = container;
             // An EBR that cannot be read may hold a logical partition too.
             if (first.type != 0x00 || !read) walk.holding.insert(container);
             if (!walk.gpt && first.type != 0x00 && !IsContainer(first.type))
@@ -305,6 +306,9 @@ ExpectedScan ExpectScan(const std::vector<SharedMemoryImage>& images, std::optio
             unread = true;
         for (const ExpectedRow& row : seen.rows) {
             if (scan.rows.size() == MostRows) {
+                // The walk stops at the first entry without a row; a chain
+                // that goes on past it may hold anything.
+                if (row.container) scan.holdingLogicals.insert(*row.container);
                 full = true;
                 break;
             }

@@ -84,6 +84,7 @@ struct ExpectedRow {
     std::array<uint8_t, 16> entry{};
     bool tableSigned = false;
     std::optional<uint32_t> windowsNumber;
+    std::optional<EntryPlace> container;  // a logical partition's container
     // A GPT partition: its entry; its code, unless a type the checker does
     // not know (then any code but those of KnownGptTypes, or "----").
     bool gpt = false;
@@ -96,7 +97,9 @@ struct ExpectedScan {
     bool complete = true;
     std::set<uint32_t> readWhole;          // drives whose every table sector was read
     std::set<uint32_t> gptDrives;          // an EE entry in the MBR
-    std::set<EntryPlace> holdingLogicals;  // containers with a non-empty logical partition
+    // Containers with a non-empty logical partition, or whose chain could not
+    // be read or listed to its end.
+    std::set<EntryPlace> holdingLogicals;
 };
 
 // What the scan must list when `faults` (lasting the whole run) hit its

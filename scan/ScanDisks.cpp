@@ -174,7 +174,11 @@ class DriveWalk {
             // no row left in the tables.
             if (logical.type != EmptyType || !read) rows_.MutableSide(containerRow).holdsLogicals = true;
             const int row = AddRow(ebr, current, LogicalIdByteOffset, texts::KindLogical);
-            if (row < 0) return false;
+            if (row < 0) {
+                // The chain goes on past the last row: what it holds is unknown.
+                rows_.MutableSide(containerRow).holdsLogicals = true;
+                return false;
+            }
             rows_.SetCell(row, ColumnPartition, Decimal(++shown_));
             rows_.MutableSide(row).partitionStart = current + uint64_t{logical.firstSector} * unit_;
             // An empty entry keeps its row but Windows gives it no number,

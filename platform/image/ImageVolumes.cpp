@@ -1,5 +1,6 @@
 #include "platform/image/ImageVolumes.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -125,7 +126,10 @@ std::optional<uint64_t> Fat32Volume::LabelEntryPosition() {
 }
 
 bool Fat32Volume::SetLabel(const std::string& label) {
-    if (label.size() > Fat32LabelLength || label.find_first_of("*?/\\|,;:+=<>[]\"") != std::string::npos)
+    // The FAT driver refuses the characters no FAT name may hold, control
+    // characters among them (ERROR_INVALID_NAME).
+    if (label.size() > Fat32LabelLength || label.find_first_of("*?/\\|,;:+=<>[]\"") != std::string::npos ||
+        std::any_of(label.begin(), label.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
         return false;
     // The FAT driver stores labels in upper case.
     std::string field = UpperCaseAscii(label);

@@ -245,6 +245,18 @@ TEST(ScanHostile, ChainLongerThanTheTablesStopsAtTheLastRow) {
     EXPECT_LE(Reads(scan), 1u + 261 + 260);
 }
 
+// Empty EBRs up to the last row: the chain goes on past it, so the container
+// may hold logical partitions the rows do not show.
+TEST(ScanHostile, ContainerWhoseChainRunsPastTheLastRowHoldsLogicals) {
+    const auto disk = MemoryDisk(64 * MiB);
+    PutEntry(*disk, 0, 0, 0, 0x05, 2048, 8 * 400);
+    for (uint32_t k = 0; k + 1 < 400; ++k) PutEntry(*disk, (2048 + 8 * k) * 512, 1, 0, 0x05, 8 * (k + 1), 8);
+    Scan scan({InMemory(disk)});
+    ASSERT_EQ(scan.rows.Count(), RowCapacity);
+    EXPECT_EQ(scan.rows.Cell(1, ColumnId), "00");
+    EXPECT_TRUE(scan.rows.Side(0).holdsLogicals);
+}
+
 TEST(ScanHostile, MoreEntriesOverManyDrivesThanTheTablesHold) {
     // 66 drives of four primaries: 264 entries for 261 rows.
     std::vector<ImageSource> primaries;
