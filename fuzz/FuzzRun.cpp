@@ -543,8 +543,14 @@ class Checker {
             if (!scanned && sectors >= 3) scanned = ReadGptAt(then, f.drive, sectors - 1, unit_);
             const auto& a = places ? places->primary : GptView{};
             const auto& b = places ? places->backup : GptView{};
+            // The two copies agree, and no part of one lies over a part of the other.
+            const uint64_t n = (uint64_t{a.count} * a.entrySize + unit_ - 1) / unit_;
+            const auto apart = [](uint64_t x, uint64_t xn, uint64_t y, uint64_t yn) { return x + xn <= y || y + yn <= x; };
             const bool agree = places && a.diskGuid == b.diskGuid && a.alternate == b.lba && b.alternate == 1 &&
-                               a.count == b.count && a.entrySize == b.entrySize && a.array == b.array;
+                               a.count == b.count && a.entrySize == b.entrySize && a.array == b.array &&
+                               apart(a.entryLba, n, b.entryLba, n) && apart(a.entryLba, n, b.lba, 1) &&
+                               apart(a.lba, 1, b.entryLba, n) && apart(a.lba, 1, a.entryLba, n) &&
+                               apart(b.lba, 1, b.entryLba, n);
             const uint8_t* entry = agree ? a.array.data() + uint64_t{places->index} * a.entrySize : nullptr;
             if (!agree || now.Size() != then.Size() || !mbr || !scanMbr ||
                 !std::equal(mbr->begin() + 0x1B8, mbr->begin() + 0x1BC, scanMbr->begin() + 0x1B8) || !scanned ||
