@@ -21,16 +21,24 @@ PatchResult ReadWholeSector(SectorDevice& device, uint64_t position, std::vector
     return PatchResult::Done;
 }
 
+namespace {
+
+PatchResult WriteSector(SectorDevice& device, uint64_t position, const std::vector<uint8_t>& bytes) {
+    uint32_t transferred = 0;
+    if (!device.Seek(position)) return PatchResult::SeekFailed;
+    if (!device.Write(bytes, transferred) || transferred != bytes.size()) return PatchResult::WriteFailed;
+    return PatchResult::Done;
+}
+
+}  // namespace
+
 PatchResult WriteIfUnchanged(SectorDevice& device, uint64_t position, const std::vector<uint8_t>& before,
                              const std::vector<uint8_t>& after) {
     std::vector<uint8_t> now;
     const PatchResult read = ReadWholeSector(device, position, now);
     if (read != PatchResult::Done) return read;
     if (now != before || after.size() != now.size()) return PatchResult::Changed;
-    uint32_t transferred = 0;
-    if (!device.Seek(position)) return PatchResult::SeekFailed;
-    if (!device.Write(after, transferred) || transferred != after.size()) return PatchResult::WriteFailed;
-    return PatchResult::Done;
+    return WriteSector(device, position, after);
 }
 
 PatchResult PutBack(SectorDevice& device, uint64_t position, const std::vector<uint8_t>& before,
@@ -42,7 +50,7 @@ PatchResult PutBack(SectorDevice& device, uint64_t position, const std::vector<u
     if (now.size() != before.size() || after.size() != now.size()) return PatchResult::Changed;
     for (size_t i = 0; i < now.size(); ++i)
         if (now[i] != before[i] && now[i] != after[i]) return PatchResult::Changed;
-    return WriteIfUnchanged(device, position, now, before);
+    return WriteSector(device, position, before);  // the sector was read in full just now
 }
 
 }  // namespace quorvane

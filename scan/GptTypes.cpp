@@ -5,8 +5,8 @@
 namespace quorvane {
 
 // The codes are the four-digit convention of GPT partitioning tools; the
-// type GUIDs are those of the UEFI specification, Microsoft's partition
-// documentation and the Discoverable Partitions Specification.
+// type GUIDs are those UEFI, Microsoft's partition documentation and the
+// Discoverable Partitions list give.
 // clang-format off
 constinit const std::array<GptType, GptTypeCount> GptTypeTable{{
     {"0700", "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", "\xBB\xF9\xB1\xBE\xCA\xFD\xBE\xDD"},  // "基本数据"

@@ -13,7 +13,7 @@
 
 namespace quorvane {
 
-// GPT header fields (UEFI specification, "GPT Header").
+// GPT header fields (the UEFI "GPT Header" layout).
 inline constexpr uint32_t GptHeaderSizeField = 12;
 inline constexpr uint32_t GptHeaderCrcField = 16;
 inline constexpr uint32_t GptMyLbaField = 24;
