@@ -29,6 +29,8 @@
 //                            HANDLE's thread -> handle
 //   click HANDLE             posts BM_CLICK
 //   post HANDLE MSG W L      posts any message (numbers in C notation)
+//   char HANDLE XXXX         posts WM_CHAR with the UTF-16 unit XXXX (hex), as
+//                            a keyboard layout that has the character would
 //   dosdevices               "X: TARGET" for every letter D to Z mapped to
 //                            a partition (\Device\HarddiskN\PartitionM)
 //   controls                 "QV_NAME ID" for every control of the main
@@ -444,6 +446,10 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "click") return PostMessageA(window, BM_CLICK, 0, 0) ? 0 : 1;
+    if (command == "char" && argc > 3) {
+        const auto unit = static_cast<WPARAM>(std::strtoul(argv[3], nullptr, 16));
+        return PostMessageW(window, WM_CHAR, unit, 1) ? 0 : 1;
+    }
     if (command == "post" && argc > 5) {
         const auto number = [&](int index) { return std::strtoull(argv[index], nullptr, 0); };
         return PostMessageA(window, static_cast<UINT>(number(3)), static_cast<WPARAM>(number(4)),

@@ -23,7 +23,7 @@ export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono or Gecko prompts
 # Settings the prefix is made with; a prefix made with other ones is redone.
-QV_PREFIX_VERSION=2
+QV_PREFIX_VERSION=3
 # The locale of the Windows processes (qv_wine), and where it is compiled.
 QV_LOCALE=${QV_LOCALE:-zh_CN.UTF-8}
 QV_LOCPATH=${QV_LOCPATH:-}
@@ -108,6 +108,10 @@ qv_prefix() {
     qv_wine reg add "$key" /v Count /t REG_DWORD /d 2 /f </dev/null >/dev/null 2>&1
     # No window manager under Xvfb: Wine draws the captions itself.
     qv_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+    # A Wine process that crashes ends with its backtrace in the log, not a
+    # dialog that would stand in for a box of the program.
+    qv_wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+        </dev/null >/dev/null 2>&1
     # Chinese Windows links Tahoma to a Chinese font for the characters Tahoma
     # lacks; here that font is WenQuanYi Micro Hei (fonts-wqy-microhei).
     qv_wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma \
