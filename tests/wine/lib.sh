@@ -195,4 +195,18 @@ hex_utf8() {
 }
 
 # qv_driver COMMAND ARGS...: window-driver.exe (see tests/wine/WindowDriver.cpp).
-qv_driver() { qv_wine "$QV_DRIVER" "$@" </dev/null; }
+# It answers 0 or 1 (2: a usage error); any other code comes from Wine or
+# the system (a process that died under load), so a question is asked once
+# more. Commands that act (click, post, char, settext, limited) are not.
+qv_driver() {
+    case $1 in click | post | char | settext | limited) qv_wine "$QV_DRIVER" "$@" </dev/null; return ;; esac
+    local out rc try
+    for try in 1 2; do
+        out=$(qv_wine "$QV_DRIVER" "$@" </dev/null)
+        rc=$?
+        [ "$rc" -le 2 ] && break
+        echo "window-driver $1 ended with $rc; asking again" >&2
+    done
+    [ -n "$out" ] && printf '%s\n' "$out"
+    return "$rc"
+}
