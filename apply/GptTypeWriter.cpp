@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 #include "apply/PartitionIdWriter.h"
 #include "scan/Crc32.h"
@@ -37,16 +39,16 @@ std::optional<FailureCause> ReadBothTables(SectorDevice& device, const RowSideEn
         second->alternateLba != 1 || second->entryCount != first->entryCount ||
         second->entrySize != first->entrySize || !std::equal(first->array.begin(), first->array.begin() + bytes, second->array.begin()))
         return FailureCause::GptMismatch;
-    // Each copy's header and array lie apart from the other's: a change must
-    // not write one copy over the other.
+    // The two headers and the two arrays lie apart from each other: a change
+    // must not write one copy over the other.
     const uint64_t arraySectors = first->array.size() / first->unit;
-    const auto apart = [](uint64_t a, uint64_t aCount, uint64_t b, uint64_t bCount) {
-        return a + aCount <= b || b + bCount <= a;
-    };
-    if (!apart(first->entryLba, arraySectors, second->entryLba, arraySectors) ||
-        !apart(first->entryLba, arraySectors, second->headerLba, 1) || !apart(first->headerLba, 1, second->entryLba, arraySectors) ||
-        !apart(first->headerLba, 1, first->entryLba, arraySectors) || !apart(second->headerLba, 1, second->entryLba, arraySectors))
-        return FailureCause::GptMismatch;
+    const std::pair<uint64_t, uint64_t> extents[] = {{first->headerLba, 1}, {first->entryLba, arraySectors},
+                                                      {second->headerLba, 1}, {second->entryLba, arraySectors}};
+    for (size_t i = 0; i < std::size(extents); ++i)
+        for (size_t j = i + 1; j < std::size(extents); ++j)
+            if (extents[i].first < extents[j].first + extents[j].second &&
+                extents[j].first < extents[i].first + extents[i].second)
+                return FailureCause::GptMismatch;
     primary = std::move(*first);
     backup = std::move(*second);
     return std::nullopt;
