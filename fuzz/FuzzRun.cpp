@@ -479,6 +479,24 @@ class Checker {
             Fail("exit code " + std::to_string(outcome_.exitCode));
         CheckImages(allowedIdBytes, allowedRanges, idSectors, volumeWrites);
         CheckGpts();
+        CheckRefusedDrivesUnwritten(facts, changes);
+    }
+
+    // A refusal is made before anything is written: a drive whose every
+    // change is refused sees no write, not even one put back afterwards.
+    void CheckRefusedDrivesUnwritten(const std::vector<RowFacts>& facts, const std::vector<Change>& changes) {
+        std::map<uint32_t, bool> refused;
+        for (const Change& change : changes) {
+            const uint32_t drive = facts[change.row].drive;
+            refused[drive] = (!refused.count(drive) || refused[drive]) && change.due == Due::Refuse;
+        }
+        const std::vector<CallRecord>& calls = platform_->Calls();
+        for (size_t i = mark_; i < calls.size(); ++i) {
+            const auto drive = refused.find(static_cast<uint32_t>(calls[i].drive));
+            if (calls[i].call == PlatformCall::Write && calls[i].letter == 0 && calls[i].drive >= 0 &&
+                drive != refused.end() && drive->second)
+                return Fail("disk " + std::to_string(drive->first) + ": written though every change was refused");
+        }
     }
 
     // Where a GPT row's type lies in both copies of the GPT the drive held
