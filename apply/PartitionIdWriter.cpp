@@ -100,7 +100,8 @@ std::optional<uint8_t> ParseIdText(std::string_view idText) {
 std::optional<FailureCause> RefuseIdChange(const PartitionRows& rows, int row, uint8_t newId) {
     const RowSideEntries& side = rows.Side(row);
     const auto scanned = ParseIdText(side.scannedId).value_or(EmptyType);
-    if (side.gptDisk) return FailureCause::GptDisk;
+    // The protective entry of a hybrid MBR guards its GPT as on a GPT disk.
+    if (side.gptDisk || scanned == ProtectiveType) return FailureCause::GptDisk;
     if (newId == ProtectiveType) return FailureCause::ToProtective;
     if (scanned == DynamicType || newId == DynamicType) return FailureCause::Dynamic;
     if (IsExtendedType(scanned)) {

@@ -308,7 +308,7 @@ class Checker {
     // Windows gives a GPT partition a letter only when it holds basic data
     // and lacks the no-drive-letter attribute (bit 63).
     static bool TakesLetter(const ExpectedRow& e) {
-        return e.windowsNumber && (!e.gpt || (e.code == "0700" && (e.gptEntry[55] & 0x80) == 0));
+        return e.windowsNumber && !e.layoutDiffers && (!e.gpt || (e.code == "0700" && (e.gptEntry[55] & 0x80) == 0));
     }
 
     std::vector<RowFacts> Facts(const PartitionRows& rows) const {
@@ -321,7 +321,8 @@ class Checker {
                              side.scannedLabel,
                              side.drive,
                              {side.drive, side.entrySectorPosition, side.idByteOffset},
-                             rowsMatch_ ? expected_.rows[row].gpt : side.gpt.has_value()});
+                             rowsMatch_ ? expected_.rows[row].gpt : side.gpt.has_value(),
+                             rowsMatch_ ? expected_.rows[row].otherScheme : side.otherScheme});
         }
         return facts;
     }
@@ -337,7 +338,9 @@ class Checker {
             const bool changed = UpperGbk(id) != facts[row].scannedId && id != meaning.ids[row];
             std::optional<bool> rule;
             if (facts[row].gpt)
-                rule = MustRefuseGptChange(id, facts[row].scannedId);
+                rule = facts[row].otherScheme || expected_.layoutDiffers.count(facts[row].drive)
+                           ? std::optional<bool>(true)
+                           : MustRefuseGptChange(id, facts[row].scannedId);
             else
                 rule = !byte || MustRefuseIdChange(facts, meaning.ids, expected_, row, *byte);
             bool refuse = changed && rule.value_or(false);
@@ -541,7 +544,8 @@ class Checker {
                           std::map<uint32_t, std::vector<std::pair<uint64_t, size_t>>>& allowedRanges) {
         const RowFacts& f = facts[row];
         Change change{row, false, Due::Either, false};
-        const auto rule = MustRefuseGptChange(id, f.scannedId);
+        const auto rule = f.otherScheme || expected_.layoutDiffers.count(f.drive) ? std::optional<bool>(true)
+                                                                                 : MustRefuseGptChange(id, f.scannedId);
         const auto places = PlacesOfGptRow(f);
         const bool present = f.drive < inDrive_.size() && !removed_.count(f.drive);
         // A label change writing one of its sectors may undo it.

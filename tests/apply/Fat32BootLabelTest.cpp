@@ -118,7 +118,10 @@ TEST(Fat32BootLabel, TableChangedByAnotherProgramStopsTheLabel) {
     const std::string image = RenumberingDisk(dir);
     ProgramRun run({image});
     run.OpenWindow();
-    WriteBytes(image, IdByte(0, 0), {0x00});  // after the scan: E: now reaches partition 3
+    // After the scan, a tool that sets the layout through Windows: E: now
+    // reaches partition 3.
+    WriteBytes(image, IdByte(0, 0), {0x00});
+    run.platform.ReReadLayout(0);
     const auto before = ImageBytes(image);
     run.Rows().SetCell(1, ColumnLabel, "NEW");
 
