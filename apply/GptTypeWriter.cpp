@@ -135,8 +135,14 @@ std::vector<PlannedSector> PlanGptTypes(Platform& platform, const PartitionRows&
     std::vector<uint32_t> entries;
     for (const int row : accepted) {
         const GptEntrySide& entry = *rows.Side(row).gpt;
+        // A table rewritten since the scan may hold fewer entries, or entries
+        // of another size: the index is checked before it is used.
+        if (entry.index >= primary.entryCount || entry.entry.size() != primary.entrySize) {
+            failures.push_back({row, FailureCause::Stale});
+            continue;
+        }
         uint8_t* now = array.data() + size_t{entry.index} * primary.entrySize;
-        if (entry.index >= primary.entryCount || !std::equal(entry.entry.begin(), entry.entry.end(), now)) {
+        if (!std::equal(entry.entry.begin(), entry.entry.end(), now)) {
             failures.push_back({row, FailureCause::Stale});
             continue;
         }

@@ -52,10 +52,6 @@ bool SaysFat32(const Bytes& sector) {
     return UpperGbk(std::string(reinterpret_cast<const char*>(&sector[0x52]), 5)) == "FAT32";
 }
 
-bool IsFat32IdText(const std::string& id) {
-    return id == "0B" || id == "0C" || id == "1B" || id == "1C" || id == "BC";
-}
-
 std::string Padded(std::string label) {
     label.resize(11, ' ');
     return label;
@@ -439,14 +435,14 @@ class Checker {
         }
         std::map<uint32_t, std::set<uint64_t>> volumeWrites;
         for (const auto& [row, plan] : labelPlans) {
-            Change change{row, true, DueOfLabel(rows, facts, row, plan, labelSectors, idSectors), false};
+            Change change{row, true, DueOfLabel(facts, row, plan, labelSectors, idSectors), false};
             const uint32_t drive = facts[row].drive;
             if (!plan.refused) {
                 WindowsVolume now(inDrive_[drive], plan.volume);
                 change.landed = now.fat && now.fat->Label() == plan.reported;
-                // The boot sectors keep a copy: on the MBR by a FAT32 ID; in a
-                // GPT partition wherever Windows mounted FAT32 (all it mounts here).
-                if (change.landed && (facts[row].gpt || IsFat32IdText(finalIds[row])))
+                // The boot sectors keep a copy wherever Windows mounted FAT32
+                // (all it mounts here), whatever the partition's ID.
+                if (change.landed)
                     change.landed =
                         !plan.backupUnreachable &&
                         FieldAt(*inDrive_[drive], plan.volume.start + 0x47) == Padded(plan.reported) &&
@@ -720,7 +716,7 @@ class Checker {
         return plan;
     }
 
-    Due DueOfLabel(const PartitionRows& rows, const std::vector<RowFacts>& facts, int row,
+    Due DueOfLabel(const std::vector<RowFacts>& facts, int row,
                    const LabelPlan& plan, const std::map<uint32_t, std::map<uint64_t, int>>& labelSectors,
                    const std::map<uint32_t, std::set<uint64_t>>& idSectors) const {
         const uint32_t drive = facts[row].drive;
@@ -731,8 +727,7 @@ class Checker {
             shared = shared || labelSectors.at(drive).at(sector) > 1 ||
                      (ids != idSectors.end() && ids->second.count(sector));
         if (shared) return Due::Unknown;
-        if (plan.backupUnreachable && (facts[row].gpt || IsFat32IdText(UpperGbk(rows.Cell(row, ColumnId)))))
-            return Due::Either;
+        if (plan.backupUnreachable) return Due::Either;
         return Healthy() && rowsMatch_ && expected_.readWhole.count(drive) ? Due::Land : Due::Either;
     }
 
