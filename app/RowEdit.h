@@ -35,9 +35,11 @@ bool RowTakesLabel(const PartitionRows& rows, int row);
 // Digits of the ID field: four for a GPT partition's type code, else two.
 size_t IdDigitsOfRow(const PartitionRows& rows, int row);
 
-// How the list draws a row: grey for containers and the protective entry,
-// red for hidden partitions and the IDs of recovery and vendor partitions
-// (a hidden basic-data GPT partition too). Red wins over grey.
+// How the list draws a row: grey for containers, the protective entry, the
+// entries Windows does not read and the partitions it runs from (none of
+// them is changed), red for hidden partitions and the IDs of recovery and
+// vendor partitions (a hidden basic-data GPT partition too). Red wins over
+// grey.
 enum class RowTint { Normal, Grey, Red };
 RowTint TintOfRow(const PartitionRows& rows, int row);
 

@@ -74,6 +74,8 @@ std::string RowsJson(const PartitionRows& rows, const Utf8FromGbk& toUtf8) {
         if (side.gptHeader != GptHeaderUse::None)
             json += std::string("\"gpt_header\": \"") +
                     (side.gptHeader == GptHeaderUse::Backup ? "backup" : "primary") + "\", ";
+        json += std::string("\"system\": ") + (side.keepsWindowsRunning ? "true" : "false") +
+                ", \"windows_reads_otherwise\": " + (side.layoutDiffers ? "true" : "false") + ", ";
         json += std::string("\"entry_sector_position\": ") + std::to_string(side.entrySectorPosition) +
                 ", \"id_byte_offset\": " + std::to_string(side.idByteOffset) + ", \"start\": \"" +
                 PartitionStartText(side.partitionStart) + "\", \"windows_partition\": " + windowsPartition +

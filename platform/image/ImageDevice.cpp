@@ -69,7 +69,7 @@ bool ImageDevice::RefreshLayout() {
 
 // A drive without a medium cannot tell its size.
 std::optional<uint64_t> ImageDevice::Size() {
-    if (!file_) return std::nullopt;
+    if (!file_ || (letter_ == 0 && !volume_ && platform_.SizeUnknown(drive_))) return std::nullopt;
     return length_;
 }
 

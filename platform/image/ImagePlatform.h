@@ -133,6 +133,15 @@ class ImagePlatform : public Platform {
     void SetUnlockedView(uint32_t drive, uint32_t partition, ImageSource view) {
         unlockedViews_[{drive, partition}] = std::move(view);
     }
+    // A drive whose size the system cannot tell (IOCTL_DISK_GET_LENGTH_INFO
+    // and the seek to the end both fail).
+    void SetSizeUnknown(uint32_t drive, bool unknown) {
+        if (unknown)
+            sizeUnknown_.insert(drive);
+        else
+            sizeUnknown_.erase(drive);
+    }
+    bool SizeUnknown(int drive) const { return drive >= 0 && sizeUnknown_.count(static_cast<uint32_t>(drive)) != 0; }
     // The pauses asked for, in milliseconds, in order (the program's clock).
     const std::vector<uint32_t>& Pauses() const { return pauses_; }
     // For the devices: a volume's lock, taken when no other handle holds it
@@ -197,6 +206,7 @@ class ImagePlatform : public Platform {
     std::map<std::pair<uint32_t, uint32_t>, ImageSource> unlockedViews_;
     std::set<std::pair<uint32_t, uint64_t>> locks_;  // by drive and offset
     std::vector<uint32_t> pauses_;
+    std::set<uint32_t> sizeUnknown_;
 
     std::vector<ImageSource> images_;
     std::vector<Fault> faults_;
