@@ -390,7 +390,13 @@ CommandMeaning MeanCommand(const std::vector<std::string>& parameters, const std
         const std::string id = UpperGbk(parameters[1]), value = UpperGbk(parameters[2]);
         if (option == "/S" && (id == "05" || id == "0F")) return meaning;
         for (size_t row = 0; row < rows.size(); ++row)
-            if (meaning.ids[row] == id) (option == "/F" ? meaning.ids[row] : meaning.labels[row]) = value;
+            if (meaning.ids[row] == id) {
+                // /S cuts each label as /L does (the disks here hold FAT only).
+                if (option == "/F")
+                    meaning.ids[row] = value;
+                else
+                    meaning.labels[row] = CutGbk(value, 11);
+            }
         meaning.verdict = Verdict::Apply;
         meaning.everyMatch = true;
         return meaning;
