@@ -1,5 +1,8 @@
 #include "app/CommandLine.h"
 
+#include <algorithm>
+
+#include "app/RowEdit.h"
 #include "app/RowsReport.h"
 #include "scan/DiskFormat.h"
 #include "text/Gbk.h"
@@ -39,9 +42,7 @@ void SetLabel(PartitionRows& rows, int row, std::string_view label, std::vector<
     const std::string_view cut = CutLabel(label, LabelLimitOf(rows.Side(row).fileSystem));
     rows.SetCell(row, ColumnLabel, cut);
     if (cut.size() == label.size()) return;
-    information.push_back(texts::FailureDisk + rows.Cell(row, ColumnDisk) + texts::FailurePartition +
-                          rows.Cell(row, ColumnPartition) + texts::FailureColon + texts::NoteLabelCut +
-                          OneLineText(cut) + texts::NoteLabelCutEnd);
+    information.push_back(RowName(rows, row) + texts::NoteLabelCut + OneLineText(cut) + texts::NoteLabelCutEnd);
 }
 
 }  // namespace
@@ -88,9 +89,52 @@ bool IsHelpSwitch(const std::vector<std::string>& parameters) {
     return option == "/?" || option == "/H";
 }
 
+std::optional<uint64_t> AttributesFromText(uint64_t current, std::string_view text) {
+    const auto hex = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return -1;
+    };
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        if (text.size() > 18) return std::nullopt;
+        uint64_t value = 0;
+        for (const char c : text.substr(2)) {
+            if (hex(c) < 0) return std::nullopt;
+            value = value << 4 | static_cast<uint64_t>(hex(c));
+        }
+        return value;
+    }
+    uint64_t value = current;
+    for (size_t at = 0;;) {
+        const size_t end = std::min(text.find(',', at), text.size());
+        const std::string_view item = text.substr(at, end - at);
+        if (item.size() < 2 || item.size() > 3 || (item[0] != '+' && item[0] != '-')) return std::nullopt;
+        int bit = 0;
+        for (const char c : item.substr(1)) {
+            if (c < '0' || c > '9') return std::nullopt;
+            bit = bit * 10 + (c - '0');
+        }
+        if (bit > 63) return std::nullopt;
+        const uint64_t mask = uint64_t{1} << bit;
+        value = item[0] == '+' ? value | mask : value & ~mask;
+        if (end == text.size()) return value;
+        at = end + 1;
+    }
+}
+
 CommandOutcome ProcessCommandLine(const std::vector<std::string>& parameters, PartitionRows& rows) {
     const CommandOutcome invalid = Outcome(CommandVerdict::Invalid);
     if (parameters.empty()) return Outcome(CommandVerdict::WindowMode);
+    // /N plans the command that follows it; it asks nothing alone, and help
+    // has nothing to plan.
+    if (UpperCaseAscii(parameters[0]) == "/N") {
+        const std::vector<std::string> command(parameters.begin() + 1, parameters.end());
+        if (command.empty() || IsHelpSwitch(command)) return invalid;
+        CommandOutcome planned = ProcessCommandLine(command, rows);
+        planned.dryRun = true;
+        return planned;
+    }
     // The help box was shown at start; any other single parameter asks nothing.
     if (parameters.size() == 1) return IsHelpSwitch(parameters) ? Outcome(CommandVerdict::Valid) : invalid;
 
@@ -116,6 +160,22 @@ CommandOutcome ProcessCommandLine(const std::vector<std::string>& parameters, Pa
         // Each row at its own file system's limit: one /S can reach FAT and NTFS alike.
         for (int row = 0; row < rows.Count(); ++row)
             if (rows.Cell(row, ColumnId) == id) SetLabel(rows, row, label, outcome.information);
+        return outcome;
+    }
+    if (parameters.size() == 3 && (option == "/HIDE" || option == "/SHOW")) {
+        const int row = FindRow(rows, UpperCaseAscii(parameters[1]), UpperCaseAscii(parameters[2]));
+        if (row < 0) return invalid;
+        if (const auto refusal = SetRowHidden(rows, row, option == "/HIDE")) outcome.refusals.push_back({row, *refusal});
+        return outcome;
+    }
+    if (parameters.size() == 4 && option == "/A") {
+        const int row = FindRow(rows, UpperCaseAscii(parameters[1]), UpperCaseAscii(parameters[2]));
+        const auto attributes = AttributesFromText(rows.Attributes(row), parameters[3]);
+        if (row < 0 || !attributes) return invalid;
+        if (!rows.Side(row).gpt)
+            outcome.refusals.push_back({row, FailureCause::AttributesOnMbr});
+        else
+            rows.SetPendingAttributes(row, *attributes);
         return outcome;
     }
     if (parameters.size() == 4 && (option == "/M" || option == "/L")) {

@@ -3,10 +3,12 @@
 // the rest.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "apply/ChangeFailure.h"
 #include "scan/PartitionRows.h"
 
 namespace quorvane {
@@ -41,7 +43,17 @@ struct CommandOutcome {
     // What the run says besides (code page 936): each label /L or /S cut
     // to its row's file-system limit, one line per row.
     std::vector<std::string> information;
+    // /HIDE, /SHOW or /A asked for what no cell can hold (a type without a
+    // hidden twin, attributes of an MBR row): refused at once.
+    ChangeFailures refusals;
+    // /N before the command: plan it, write nothing.
+    bool dryRun = false;
 };
+
+// /A's value: "0x" and 1 to 16 hexadecimal digits (the whole 64-bit value),
+// or bit numbers 0..63, each with + (set) or - (clear), separated by commas
+// ("+62,+63"), applied to `current`; nullopt for anything else.
+std::optional<uint64_t> AttributesFromText(uint64_t current, std::string_view text);
 
 // `parameters` excludes the program itself.
 CommandOutcome ProcessCommandLine(const std::vector<std::string>& parameters, PartitionRows& rows);

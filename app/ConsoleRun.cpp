@@ -1,7 +1,10 @@
 #include "app/ConsoleRun.h"
 
+#include <optional>
+
 #include "app/CommandLine.h"
 #include "app/HelpText.h"
+#include "app/PlanReport.h"
 #include "app/Session.h"
 #include "text/Gbk.h"
 #include "text/Texts.h"
@@ -32,8 +35,21 @@ class ConsoleShell : public Shell {
     ConsoleSink& sink_;
 };
 
-bool IsJsonSwitch(const std::vector<std::string>& parameters) {
-    return parameters.size() == 1 && UpperCaseAscii(parameters[0]) == "/J";
+// "/J" alone lists the rows as JSON; with "/N" before or after it, the plan
+// of the command that follows is printed as JSON. Returns the parameters
+// the run takes (without "/J"), or nullopt when /J is not asked.
+std::optional<std::vector<std::string>> WithoutJsonSwitch(const std::vector<std::string>& parameters) {
+    const auto is = [&parameters](size_t i, const char* option) {
+        return i < parameters.size() && UpperCaseAscii(parameters[i]) == option;
+    };
+    if (parameters.size() == 1 && is(0, "/J")) return std::vector<std::string>{};
+    if (is(0, "/J") && is(1, "/N")) return std::vector<std::string>(parameters.begin() + 1, parameters.end());
+    if (is(0, "/N") && is(1, "/J")) {
+        std::vector<std::string> rest = parameters;
+        rest.erase(rest.begin() + 1);
+        return rest;
+    }
+    return std::nullopt;
 }
 
 std::string DiskText(uint32_t drive) {
@@ -57,7 +73,8 @@ void AddScanLines(const ScanReport& scan, std::vector<std::string>& lines) {
 
 RunReport ReportRun(const Session& session) {
     RunReport report;
-    report.out = session.Information();
+    if (session.Plan()) report.out = PlanLines(*session.Plan(), session.Rows());
+    report.out.insert(report.out.end(), session.Information().begin(), session.Information().end());
     for (const ChangeFailure& failure : session.Failures())
         report.err.push_back(DescribeFailure(session.Rows(), failure));
     report.err.insert(report.err.end(), session.RestoreProblems().begin(), session.RestoreProblems().end());
@@ -78,11 +95,14 @@ int RunConsole(Platform& platform, const std::vector<std::string>& parameters, b
         return ExitNotElevated;
     }
 
-    const bool json = IsJsonSwitch(parameters);
+    const auto jsonRun = WithoutJsonSwitch(parameters);
+    const bool json = jsonRun.has_value();
     ConsoleShell shell(sink);
     Session session(platform, shell);
-    session.Start(json ? std::vector<std::string>{} : parameters);
-    if (json)
+    session.Start(jsonRun.value_or(parameters));
+    if (json && session.Plan())
+        sink.OutUtf8(PlanJson(*session.Plan(), session.Rows(), toUtf8));
+    else if (json && jsonRun->empty())
         sink.OutUtf8(RowsJson(session.Rows(), toUtf8));
     else if (parameters.empty())
         sink.Out(RowsTable(session.Rows()));

@@ -1,7 +1,10 @@
 #include "app/RowEdit.h"
 
+#include <cstdio>
+
 #include "apply/GptTypeWriter.h"
 #include "apply/PartitionIdWriter.h"
+#include "scan/DiskFormat.h"
 #include "scan/IdNameTable.h"
 #include "scan/GptWalk.h"
 #include "text/Gbk.h"
@@ -22,6 +25,63 @@ std::optional<FailureCause> ModifyRow(PartitionRows& rows, int row, const RowEdi
     return std::nullopt;
 }
 
+namespace {
+
+constexpr uint64_t HiddenBits = GptAttributeHidden | GptAttributeNoDriveLetter;
+
+// What 隐藏分区 (`hide`) or 显示分区 makes of the row: its new ID text or
+// attributes; nullopt for a type with no twin.
+struct Visibility {
+    std::string id;
+    uint64_t attributes = 0;
+};
+std::optional<Visibility> VisibilityOf(const PartitionRows& rows, int row, bool hide) {
+    if (!rows.Exists(row)) return std::nullopt;
+    const std::string id = UpperCaseAscii(rows.Cell(row, ColumnId));
+    if (rows.Side(row).gpt) {
+        if (id != BasicDataCode) return std::nullopt;
+        const uint64_t now = rows.Attributes(row);
+        return Visibility{id, hide ? now | HiddenBits : now & ~HiddenBits};
+    }
+    const auto byte = ParseIdText(id);
+    const auto twin = byte ? VisibilityTwin(*byte, hide) : std::nullopt;
+    if (!twin) return std::nullopt;
+    char text[3];
+    std::snprintf(text, sizeof text, "%02X", *twin);
+    return Visibility{text, 0};
+}
+
+}  // namespace
+
+std::optional<FailureCause> SetRowHidden(PartitionRows& rows, int row, bool hide) {
+    const auto wanted = VisibilityOf(rows, row, hide);
+    if (!wanted) return FailureCause::NotHideable;
+    if (rows.Side(row).gpt) {
+        if (wanted->attributes == rows.Attributes(row)) return std::nullopt;
+        if (const auto refusal = RefuseAttributeChange(rows, row, wanted->attributes)) return refusal;
+        rows.SetPendingAttributes(row, wanted->attributes);
+        return std::nullopt;
+    }
+    if (wanted->id == UpperCaseAscii(rows.Cell(row, ColumnId))) return std::nullopt;
+    if (const auto refusal = RefuseIdText(rows, row, wanted->id)) return refusal;
+    rows.SetCell(row, ColumnId, wanted->id);
+    rows.SetCell(row, ColumnIdName, IdNameOfRow(rows, row, wanted->id));
+    return std::nullopt;
+}
+
+bool RowOffersVisibility(const PartitionRows& rows, int row, bool hide) {
+    const auto wanted = VisibilityOf(rows, row, hide);
+    if (!wanted) return false;
+    return rows.Side(row).gpt ? wanted->attributes != rows.Attributes(row)
+                              : wanted->id != UpperCaseAscii(rows.Cell(row, ColumnId));
+}
+
+bool RowIsHidden(const PartitionRows& rows, int row) {
+    if (!rows.Exists(row)) return false;
+    if (rows.Side(row).gpt) return (rows.Attributes(row) & GptAttributeHidden) != 0;
+    return IsHiddenMbrId(UpperCaseAscii(rows.Cell(row, ColumnId)));
+}
+
 LabelLimit RowLabelLimit(const PartitionRows& rows, int row) {
     return rows.Exists(row) ? LabelLimitOf(rows.Side(row).fileSystem) : LabelLimit{};
 }
@@ -38,11 +98,7 @@ size_t IdDigitsOfRow(const PartitionRows& rows, int row) {
 
 RowTint TintOfRow(const PartitionRows& rows, int row) {
     if (!rows.Exists(row)) return RowTint::Normal;
-    const std::string& id = rows.Cell(row, ColumnId);
-    const auto& gpt = rows.Side(row).gpt;
-    if (gpt && id == BasicDataCode && (gpt->attributes & GptAttributeHidden)) return RowTint::Red;
-    for (const char* red : {"11", "12", "14", "16", "17", "BB", "A0", "1B", "1C", "BC", "27", "DD", "DE"})
-        if (!gpt && id == red) return RowTint::Red;
+    if (RowIsHidden(rows, row)) return RowTint::Red;
     const RowSideEntries& side = rows.Side(row);
     if (side.kind == EntryKind::Extended || side.scannedId == "EE" || side.otherScheme || side.keepsWindowsRunning)
         return RowTint::Grey;

@@ -25,6 +25,20 @@ struct RowEdit {
 // refused here instead: nothing becomes pending and the cause is returned.
 std::optional<FailureCause> ModifyRow(PartitionRows& rows, int row, const RowEdit& edit);
 
+// 隐藏分区 and 显示分区 (the row's context menu, /HIDE and /SHOW): an MBR
+// partition gets its hidden or shown twin ID (07 and 17, ...), a GPT
+// basic-data partition its bits 62 (hidden) and 63 (no drive letter) set
+// or both cleared, as a pending attribute change. A row that already is so
+// changes nothing. Refused, with nothing pending: any other type, and what
+// a type change of the row would be refused for.
+std::optional<FailureCause> SetRowHidden(PartitionRows& rows, int row, bool hide);
+// Whether the row offers 隐藏分区 (`hide`) or 显示分区: a type with a twin,
+// not already so.
+bool RowOffersVisibility(const PartitionRows& rows, int row, bool hide);
+// Hidden from Windows as the row now stands (pending changes included): an
+// MBR ID Windows gives no letter to, a GPT partition with bit 62 set.
+bool RowIsHidden(const PartitionRows& rows, int row);
+
 // The label field's limit for a row: by its volume's file system.
 LabelLimit RowLabelLimit(const PartitionRows& rows, int row);
 

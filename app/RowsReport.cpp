@@ -9,8 +9,6 @@
 
 namespace quorvane {
 
-namespace {
-
 std::string JsonString(const std::string& utf8) {
     std::string out = "\"";
     for (const char c : utf8) {
@@ -28,6 +26,8 @@ std::string JsonString(const std::string& utf8) {
     }
     return out + "\"";
 }
+
+namespace {
 
 void AppendByteEscape(std::string& out, unsigned char byte) {
     char escape[8];

@@ -20,6 +20,9 @@ using Utf8FromGbk = std::function<std::string(std::string_view gbk)>;
 // so no printed byte joins the next into a character that was not there.
 std::string OneLineText(std::string_view gbk);
 
+// A JSON string of UTF-8 text: quotes, backslashes and control characters escaped.
+std::string JsonString(const std::string& utf8);
+
 // The window's columns with their headers, one line per row, cells
 // separated by TAB, "\n" after each line; code page 936. Each cell is
 // OneLineText, so a label holding a TAB or a line feed keeps its row whole.

@@ -43,7 +43,10 @@ void Session::Start(const std::vector<std::string>& parameters) {
     CommandOutcome outcome = ProcessCommandLine(parameters, rows_);
     if (outcome.verdict == CommandVerdict::WindowMode) return;
     information_ = std::move(outcome.information);
+    failures_ = std::move(outcome.refusals);
+    if (!failures_.empty()) exitCode_ = ExitNotApplied;
     if (outcome.verdict == CommandVerdict::Invalid) exitCode_ = ExitInvalidCommand;
+    if (outcome.dryRun) plan_.emplace();
     if (!outcome.restoreFile.empty())
         RestoreAndClose(outcome.restoreFile);
     else if (outcome.runApplyPass)
@@ -58,8 +61,10 @@ void Session::Start(const std::vector<std::string>& parameters) {
 void Session::ApplyAndClose() {
     {
         WaitCursor wait(shell_);
-        ApplyOutcome outcome = ApplyPendingChanges(platform_, rows_);
+        ApplyOutcome outcome = ApplyPendingChanges(platform_, rows_, plan_ ? &*plan_ : nullptr);
         failures_.insert(failures_.end(), outcome.failures.begin(), outcome.failures.end());
+        information_.insert(information_.end(), outcome.information.begin(), outcome.information.end());
+        notices_.insert(notices_.end(), outcome.information.begin(), outcome.information.end());
         if (outcome.undoFile) undoFile_ = *outcome.undoFile;
     }
     if (!failures_.empty()) exitCode_ = ExitNotApplied;

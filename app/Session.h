@@ -3,11 +3,13 @@
 // both drive it; only the Shell differs.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "apply/ChangeFailure.h"
+#include "apply/RunPlan.h"
 #include "apply/TemporaryDriveLetters.h"
 #include "platform/Platform.h"
 #include "scan/PartitionRows.h"
@@ -47,8 +49,8 @@ class Session {
     // again, row 0 selected, command line. `parameters` excludes the program.
     void Start(const std::vector<std::string>& parameters);
 
-    // The "确定" button and the command line: applies every pending change and
-    // requests the close.
+    // The "确定" button and the command line: applies every pending change
+    // (under /N only plans them) and requests the close.
     void ApplyAndClose();
     // /U: restores an undo file and requests the close.
     void RestoreAndClose(const std::string& undoFile);
@@ -73,6 +75,11 @@ class Session {
     // page 936): a label cut to its file system's limit. Programs without a
     // window print it on standard output; the window shows no box for it.
     const std::vector<std::string>& Information() const { return information_; }
+    // The lines of Information() the window shows in an information box
+    // (a partition hidden on removable media, where Windows shows it anyway).
+    const std::vector<std::string>& Notices() const { return notices_; }
+    // /N: what the command would do; nothing was written.
+    const std::optional<RunPlan>& Plan() const { return plan_; }
 
  private:
     Platform& platform_;
@@ -86,6 +93,8 @@ class Session {
     ScanReport lastScan_;
     bool matchesUnconfirmed_ = false;
     std::vector<std::string> information_;
+    std::vector<std::string> notices_;
+    std::optional<RunPlan> plan_;
     bool closed_ = false;
     int exitCode_ = ExitDone;
 };

@@ -1,11 +1,14 @@
 #include "apply/ApplyPendingChanges.h"
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
 #include "apply/Fat32BootLabel.h"
 #include "apply/PartitionIdWriter.h"
 #include "scan/DiskFormat.h"
+#include "scan/GptWalk.h"
+#include "text/Texts.h"
 #include "text/Gbk.h"
 #include "undo/UndoFile.h"
 
@@ -51,9 +54,48 @@ UndoRecord RecordOf(const PlannedSector& sector) {
     return record;
 }
 
+
+// Windows ignores GPT bits 62 and 63 on removable media: a partition hidden
+// there still shows, and the user is told so (the change is written all
+// the same). `rows` are the rows whose changes the GPT sectors carry.
+void NoteRemovableHiding(Platform& platform, const PartitionRows& rows, const std::vector<PlannedSector>& tables,
+                         const ChangeFailures& failures, std::vector<std::string>& information) {
+    for (const PlannedSector& sector : tables) {
+        if (sector.kind != UndoKind::GptSector) continue;
+        for (const int row : sector.rows) {
+            const uint64_t set = rows.Attributes(row) & ~rows.Side(row).gpt->attributes;
+            const bool failed = std::any_of(failures.begin(), failures.end(),
+                                            [row](const ChangeFailure& f) { return f.row == row; });
+            if (failed || (set & (GptAttributeHidden | GptAttributeNoDriveLetter)) == 0) continue;
+            const bool removable = rows.Cell(row, ColumnDriveType) == texts::DriveTypeRemovable ||
+                                   platform.RemovableMedia(rows.Side(row).drive).value_or(false);
+            const std::string line = RowName(rows, row) + texts::NoteRemovableHidden;
+            if (removable && std::find(information.begin(), information.end(), line) == information.end())
+                information.push_back(line);
+        }
+    }
+}
+
+// The plan of a run that writes nothing (/N): the locks it would take, the
+// labels it would set, every sector it would write, in the order it would.
+RunPlan PlanOf(const PartitionRows& rows, const std::vector<PlannedLabel>& labels,
+               const std::vector<PlannedSector>& tables) {
+    RunPlan plan;
+    plan.locks = PlanVolumeLocks(rows, tables);
+    for (const PlannedLabel& label : labels) {
+        const RowSideEntries& side = rows.Side(label.row);
+        plan.labels.push_back({label.row, side.drive, label.letter, side.scannedLabel, label.label});
+        for (const PlannedSector& boot : label.bootSectors)
+            plan.writes.push_back({boot.drive, boot.volumeStart + boot.position, boot.before, boot.after});
+    }
+    for (const PlannedSector& sector : tables)
+        plan.writes.push_back({sector.drive, sector.position, sector.before, sector.after});
+    return plan;
+}
+
 }  // namespace
 
-ApplyOutcome ApplyPendingChanges(Platform& platform, PartitionRows& rows) {
+ApplyOutcome ApplyPendingChanges(Platform& platform, PartitionRows& rows, RunPlan* dryRun) {
     ApplyOutcome outcome;
     ChangeFailures& failures = outcome.failures;
     std::vector<PlannedLabel> labels;
@@ -80,6 +122,11 @@ ApplyOutcome ApplyPendingChanges(Platform& platform, PartitionRows& rows) {
         labels.push_back(std::move(planned));
     }
     const std::vector<PlannedSector> tables = PlanPartitionIds(platform, rows, failures);
+    if (dryRun) {
+        *dryRun = PlanOf(rows, labels, tables);
+        NoteRemovableHiding(platform, rows, tables, failures, outcome.information);
+        return outcome;
+    }
     if (labels.empty() && tables.empty()) return outcome;
 
     // Everything the run may write, before its first write.
@@ -124,6 +171,7 @@ ApplyOutcome ApplyPendingChanges(Platform& platform, PartitionRows& rows) {
     // from an empty or extended entry renumbers the partitions, and with them
     // what the temporary names point at.
     WritePlannedTableSectors(platform, rows, tables, *outcome.undoFile, failures);
+    NoteRemovableHiding(platform, rows, tables, failures, outcome.information);
     return outcome;
 }
 

@@ -3,8 +3,10 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "apply/ChangeFailure.h"
+#include "apply/RunPlan.h"
 #include "platform/Platform.h"
 #include "scan/PartitionRows.h"
 
@@ -12,6 +14,9 @@ namespace quorvane {
 
 struct ApplyOutcome {
     ChangeFailures failures;
+    // What the user is told that is not a failure (code page 936): a GPT
+    // partition hidden on removable media, where Windows shows it anyway.
+    std::vector<std::string> information;
     // The undo file saved before the first write; none when nothing was to
     // be written.
     std::optional<std::string> undoFile;
@@ -23,6 +28,8 @@ struct ApplyOutcome {
 // fails, nothing is written. Then sets the labels through Windows, writes the
 // boot sectors of the labels Windows accepted, and the table sectors, each
 // only if it still holds what was read. The caller then closes the window.
-ApplyOutcome ApplyPendingChanges(Platform& platform, PartitionRows& rows);
+// With `dryRun` the pass stops after planning and fills it: nothing is
+// written, no undo file saved, no volume locked.
+ApplyOutcome ApplyPendingChanges(Platform& platform, PartitionRows& rows, RunPlan* dryRun = nullptr);
 
 }  // namespace quorvane

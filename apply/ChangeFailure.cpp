@@ -40,6 +40,9 @@ const char* CauseText(FailureCause cause) {
         case FailureCause::BootCopyInUse: return texts::FailBootCopyInUse;
         case FailureCause::SizeUnknown: return texts::FailSizeUnknown;
         case FailureCause::GptHalfChanged: return texts::FailGptHalfChanged;
+        case FailureCause::NotHideable: return texts::RefuseNotHideable;
+        case FailureCause::AttributesOnMbr: return texts::RefuseAttributesOnMbr;
+        case FailureCause::PlatformRequired: return texts::RefusePlatformRequired;
     }
     return "";
 }
@@ -50,12 +53,12 @@ const char* DescribeCause(FailureCause cause) {
     return CauseText(cause);
 }
 
-std::string DescribeFailure(const PartitionRows& rows, const ChangeFailure& failure) {
+std::string RowName(const PartitionRows& rows, int row) {
     // "磁盘 1 分区 2：" or, for an extended container, "磁盘 1 扩展分区："
     std::string text = texts::FailureDisk;
-    text += rows.Cell(failure.row, ColumnDisk);
-    const std::string& partition = rows.Cell(failure.row, ColumnPartition);
-    const RowSideEntries& side = rows.Side(failure.row);
+    text += rows.Cell(row, ColumnDisk);
+    const std::string& partition = rows.Cell(row, ColumnPartition);
+    const RowSideEntries& side = rows.Side(row);
     if (side.scannedId == "EE" && partition.empty()) {
         text += texts::FailureProtective;
     } else if (side.otherScheme && side.gpt) {
@@ -68,10 +71,11 @@ std::string DescribeFailure(const PartitionRows& rows, const ChangeFailure& fail
         text += texts::FailurePartition;
         text += partition;
     }
-    text += texts::FailureColon;
-    text += CauseText(failure.cause);
-    text += failure.detail;
-    return text;
+    return text + texts::FailureColon;
+}
+
+std::string DescribeFailure(const PartitionRows& rows, const ChangeFailure& failure) {
+    return RowName(rows, failure.row) + CauseText(failure.cause) + failure.detail;
 }
 
 }  // namespace quorvane

@@ -42,6 +42,9 @@ enum class FailureCause {
     BootCopyInUse,        // the boot-sector copies needed a lock that failed
     SizeUnknown,          // the drive's size could not be told at the scan or now
     GptHalfChanged,       // a failed GPT write could not be put back
+    NotHideable,          // /HIDE or /SHOW on a type without a hidden twin
+    AttributesOnMbr,      // GPT attributes asked of an MBR row
+    PlatformRequired,     // bit 0 of an EFI system or Microsoft reserved partition
 };
 
 struct ChangeFailure {
@@ -58,6 +61,9 @@ using ChangeFailures = std::vector<ChangeFailure>;
 
 // The cause alone, in code page 936.
 const char* DescribeCause(FailureCause cause);
+
+// The row as a line names it, in code page 936: "磁盘 1 分区 2：".
+std::string RowName(const PartitionRows& rows, int row);
 
 // One line in code page 936 naming the row (disk and partition) and the cause.
 std::string DescribeFailure(const PartitionRows& rows, const ChangeFailure& failure);

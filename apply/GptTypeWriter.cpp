@@ -110,11 +110,31 @@ std::optional<FailureCause> RefuseIdText(const PartitionRows& rows, int row, std
     return std::nullopt;
 }
 
+std::optional<FailureCause> RefuseAttributeChange(const PartitionRows& rows, int row, uint64_t attributes) {
+    const RowSideEntries& side = rows.Side(row);
+    if (!side.gpt) return FailureCause::AttributesOnMbr;
+    const uint64_t changed = attributes ^ side.gpt->attributes;
+    if (changed == 0) return std::nullopt;
+    if (side.otherScheme) return FailureCause::OtherScheme;
+    if (side.keepsWindowsRunning) return FailureCause::KeepsWindowsRunning;
+    if (side.layoutDiffers) return FailureCause::LayoutDiffers;
+    if (IsPooledCode(side.scannedId)) return FailureCause::Pooled;
+    // The firmware relies on these two: UEFI marks them "required for the
+    // platform to function".
+    if ((changed & GptAttributeRequired) && (side.scannedId == EfiSystemCode || side.scannedId == MicrosoftReservedCode))
+        return FailureCause::PlatformRequired;
+    return std::nullopt;
+}
+
 std::vector<PlannedSector> PlanGptTypes(Platform& platform, const PartitionRows& rows, const std::vector<int>& changed,
                                         ChangeFailures& failures) {
     std::vector<int> accepted;
     for (const int row : changed) {
-        if (const auto refusal = RefuseIdText(rows, row, rows.Cell(row, ColumnId)))
+        std::optional<FailureCause> refusal;
+        if (rows.HasPendingIdChange(row)) refusal = RefuseIdText(rows, row, rows.Cell(row, ColumnId));
+        if (!refusal && rows.HasPendingAttributeChange(row))
+            refusal = RefuseAttributeChange(rows, row, rows.Attributes(row));
+        if (refusal)
             failures.push_back({row, *refusal});
         else
             accepted.push_back(row);
@@ -146,9 +166,18 @@ std::vector<PlannedSector> PlanGptTypes(Platform& platform, const PartitionRows&
             failures.push_back({row, FailureCause::Stale});
             continue;
         }
-        const auto guid = ParseGuid(FindGptTypeByCode(UpperCaseAscii(rows.Cell(row, ColumnId)))->guid);
-        if (std::equal(guid->begin(), guid->end(), now + GptEntryTypeGuid)) continue;  // already that type
-        std::copy(guid->begin(), guid->end(), now + GptEntryTypeGuid);
+        // An entry that already holds what is asked needs no write.
+        bool changes = false;
+        if (rows.HasPendingIdChange(row)) {
+            const auto guid = ParseGuid(FindGptTypeByCode(UpperCaseAscii(rows.Cell(row, ColumnId)))->guid);
+            changes = !std::equal(guid->begin(), guid->end(), now + GptEntryTypeGuid);
+            std::copy(guid->begin(), guid->end(), now + GptEntryTypeGuid);
+        }
+        if (rows.HasPendingAttributeChange(row) && LoadLe64(now + GptEntryAttributes) != rows.Attributes(row)) {
+            StoreLe64(now + GptEntryAttributes, rows.Attributes(row));
+            changes = true;
+        }
+        if (!changes) continue;
         written.push_back(row);
         entries.push_back(entry.index);
     }

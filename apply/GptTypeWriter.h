@@ -24,7 +24,12 @@ namespace quorvane {
 // and Storage Spaces; MBR rows are judged by the MBR rules.
 std::optional<FailureCause> RefuseIdText(const PartitionRows& rows, int row, std::string_view text);
 
-// Plans the changed GPT rows of one drive (it only reads): the drive must
+// Why a GPT row's attributes may not become `attributes`: an MBR row has
+// none; the row rules of a type change; bit 0 (platform required) of an EFI
+// system or Microsoft reserved partition.
+std::optional<FailureCause> RefuseAttributeChange(const PartitionRows& rows, int row, uint64_t attributes);
+
+// Plans the changed GPT rows (type, attributes or both) of one drive (it only reads): the drive must
 // hold the disk the scan saw (its size, MBR signature and disk GUID), its
 // primary and backup tables must both be whole and agree, and each entry
 // must still hold the bytes the scan read.

@@ -142,7 +142,7 @@ std::vector<PlannedSector> PlanPartitionIds(Platform& platform, PartitionRows& r
     // scanned "0B" is written (with the same byte).
     std::vector<int> changed;
     for (int row = 0; row < rows.Count(); ++row)
-        if (rows.HasPendingIdChange(row)) changed.push_back(row);
+        if (rows.HasPendingIdChange(row) || rows.HasPendingAttributeChange(row)) changed.push_back(row);
     for (int row = 0; row < rows.Count(); ++row) {
         const std::string id = UpperCaseAscii(rows.Cell(row, ColumnId));
         rows.SetCell(row, ColumnId, id);
@@ -170,7 +170,7 @@ void WritePlannedTableSectors(Platform& platform, const PartitionRows& rows, con
     const auto failAll = [&failures](const PlannedSector& sector, FailureCause cause, const std::string& detail = {}) {
         for (const int row : sector.rows) failures.push_back({row, cause, detail});
     };
-    const std::vector<PlannedLock> locks = PlanVolumeLocks(rows, sectors);
+    const std::vector<PlanLock> locks = PlanVolumeLocks(rows, sectors);
     for (size_t first = 0; first < sectors.size();) {
         // The sectors of one drive, in plan order, through one handle.
         size_t end = first;

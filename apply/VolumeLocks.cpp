@@ -4,15 +4,15 @@
 
 namespace quorvane {
 
-std::vector<PlannedLock> PlanVolumeLocks(const PartitionRows& rows, const std::vector<PlannedSector>& sectors) {
-    std::vector<PlannedLock> locks;
+std::vector<PlanLock> PlanVolumeLocks(const PartitionRows& rows, const std::vector<PlannedSector>& sectors) {
+    std::vector<PlanLock> locks;
     for (const PlannedSector& sector : sectors) {
         for (const int row : sector.rows) {
-            const bool known = std::any_of(locks.begin(), locks.end(), [row](const PlannedLock& l) { return l.row == row; });
+            const bool known = std::any_of(locks.begin(), locks.end(), [row](const PlanLock& l) { return l.row == row; });
             if (known) continue;
             for (const DeviceMapEntry& entry : rows.DeviceMap()) {
                 if (entry.row != row) continue;
-                PlannedLock lock{row, {}};
+                PlanLock lock{row, {}};
                 lock.name.letter = RowLetter(rows, row);
                 lock.name.drive = entry.drive;
                 lock.name.partition = entry.partition;
@@ -32,9 +32,9 @@ bool LockWithRetries(Platform& platform, SectorDevice& volume) {
 }
 
 bool VolumeLocks::LockDrive(Platform& platform, uint32_t drive, const PartitionRows& rows,
-                            const std::vector<PlannedLock>& locks, ChangeFailures& failures) {
+                            const std::vector<PlanLock>& locks, ChangeFailures& failures) {
     bool all = true;
-    for (const PlannedLock& lock : locks) {
+    for (const PlanLock& lock : locks) {
         if (rows.Side(lock.row).drive != drive) continue;
         VolumeOpenStatus status = VolumeOpenStatus::Failed;
         auto volume = platform.OpenVolumeToLock(lock.name, status);

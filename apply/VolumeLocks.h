@@ -22,14 +22,14 @@ inline constexpr uint32_t LockPauseMs = 100;
 
 // A volume to lock: the row whose entry changes, and how its volume is named
 // (its letter, else its partition in Windows' numbering).
-struct PlannedLock {
+struct PlanLock {
     int row = 0;
     VolumeName name;
 };
 
 // The volumes of the rows whose changes `sectors` carry: every row that is a
 // partition to Windows (it has a number in `DeviceMap`).
-std::vector<PlannedLock> PlanVolumeLocks(const PartitionRows& rows, const std::vector<PlannedSector>& sectors);
+std::vector<PlanLock> PlanVolumeLocks(const PartitionRows& rows, const std::vector<PlannedSector>& sectors);
 
 // Tries FSCTL_LOCK_VOLUME on an open volume, LockTries times.
 bool LockWithRetries(Platform& platform, SectorDevice& volume);
@@ -42,7 +42,7 @@ class VolumeLocks {
     // cannot be opened or locked, its row fails with VolumeInUse and false is
     // returned; the locks taken so far are kept until Release.
     bool LockDrive(Platform& platform, uint32_t drive, const PartitionRows& rows,
-                   const std::vector<PlannedLock>& locks, ChangeFailures& failures);
+                   const std::vector<PlanLock>& locks, ChangeFailures& failures);
     void Release() { held_.clear(); }
 
  private:

@@ -147,6 +147,9 @@ class Platform {
     // GetVersion as the system reports it.
     virtual uint32_t Version() = 0;
 
+    // IOCTL_STORAGE_QUERY_PROPERTY (StorageDeviceProperty): whether the drive
+    // reports removable media; nullopt where it does not answer.
+    virtual std::optional<bool> RemovableMedia(uint32_t drive) = 0;
     // Windows' own view of a drive; nullopt where the IOCTL is not answered
     // (older systems; Wine answers ERROR_NOT_SUPPORTED for disk images).
     virtual std::optional<DriveLayout> QueryDriveLayout(uint32_t drive) = 0;

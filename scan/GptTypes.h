@@ -24,6 +24,8 @@ extern const std::array<GptType, GptTypeCount> GptTypeTable;
 
 // The codes of basic data, hidden or not, and of Windows' dynamic disks.
 inline constexpr std::string_view BasicDataCode = "0700";
+inline constexpr std::string_view EfiSystemCode = "EF00";
+inline constexpr std::string_view MicrosoftReservedCode = "0C01";
 inline constexpr std::string_view LdmDataCode = "4200";
 inline constexpr std::string_view LdmMetadataCode = "4201";
 inline constexpr std::string_view StorageSpacesCode = "4202";

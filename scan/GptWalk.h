@@ -57,6 +57,9 @@ inline uint64_t LoadLe64(const uint8_t* p) {
 inline void StoreLe32(uint8_t* p, uint32_t value) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
 }
+inline void StoreLe64(uint8_t* p, uint64_t value) {
+    for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
+}
 
 // The header at `lba` and its entry array (read in one request), when the
 // signature, both CRC-32s and the header's own LBA are right.

@@ -9,7 +9,6 @@ namespace quorvane {
 
 namespace {
 
-constexpr std::string_view EfiSystemCode = "EF00";
 constexpr std::string_view EfiSystemId = "EF";
 
 // "\Device\Harddisk0\Partition1": a partition of Windows' numbering.

@@ -161,6 +161,19 @@ inline constexpr char ScanMatchesUnconfirmed[] = "\xCE\xB4\xC4\xDC\xB6\xC1\xC8\x
 inline constexpr char NoteLabelCut[] = "\xBE\xED\xB1\xEA\xB3\xAC\xB3\xF6\xB3\xA4\xB6\xC8\xC9\xCF\xCF\xDE\xA3\xAC\xD2\xD1\xBD\xD8\xB6\xCC\xCE\xAA\xA1\xB0";  // "卷标超出长度上限，已截短为“"
 inline constexpr char NoteLabelCutEnd[] = "\xA1\xB1";  // "”"
 
+// The plan of a run under /N (one line each)
+inline constexpr char PlanTitle[] = "\xBC\xC6\xBB\xAE\xA3\xA8/N\xA3\xBA\xCE\xB4\xD0\xB4\xC8\xEB\xC8\xCE\xBA\xCE\xC4\xDA\xC8\xDD\xA3\xA9";  // "计划（/N：未写入任何内容）"
+inline constexpr char PlanLock[] = "\xBD\xAB\xCB\xF8\xB6\xA8\xB2\xA2\xD0\xB6\xB3\xFD\xBE\xED\xA3\xBA";  // "将锁定并卸除卷："
+inline constexpr char PlanLabel[] = "\xBD\xAB\xC9\xE8\xD6\xC3\xBE\xED\xB1\xEA\xA3\xBA";  // "将设置卷标："
+inline constexpr char PlanWrite[] = "\xBD\xAB\xD0\xB4\xC8\xEB\xA3\xBA";  // "将写入："
+inline constexpr char PlanByte[] = " \xD7\xD6\xBD\xDA ";  // " 字节 "
+inline constexpr char PlanArrow[] = " \xA1\xFA ";  // " → "
+inline constexpr char PlanQuoteOpen[] = "\xA1\xB0";  // "“"
+inline constexpr char PlanQuoteClose[] = "\xA1\xB1";  // "”"
+inline constexpr char PlanNothing[] = "\xC3\xBB\xD3\xD0\xD2\xAA\xD0\xB4\xC8\xEB\xB5\xC4\xC4\xDA\xC8\xDD";  // "没有要写入的内容"
+inline constexpr char PlanMoreLines[] = "\xA1\xAD\xA1\xAD\xC1\xED\xD3\xD0 ";  // "……另有 "
+inline constexpr char PlanMoreLinesEnd[] = " \xD0\xD0";  // " 行"
+
 // clang-format on
 
 }  // namespace quorvane::texts

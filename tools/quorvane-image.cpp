@@ -1,6 +1,7 @@
 // quorvane-image: the program's logic over disk image files.
 //   quorvane-image [--json] IMAGE...          lists the rows after the start sequence
 //   quorvane-image [--undo-dir DIR] IMAGE... -- PARAM...
+//   quorvane-image --json IMAGE... -- /N PARAM...   the plan of PARAM... as JSON
 //                                             runs PARAM... as the program's own
 //                                             command line, then the close path;
 //                                             undo files go to DIR (by default
@@ -12,6 +13,7 @@
 //     --system-partition D:N  the firmware boots from it (HKLM\SYSTEM\Setup)
 //     --unlocked D:N FILE   a BitLocker volume whose decrypted file system is FILE
 //     --no-layout           Windows does not answer the layout IOCTL (Wine)
+//     --removable D         disk D is removable media
 // Image k is physical drive k. Exit code: 0 all done, 1 a change did not reach
 // the disk, 2 the command line asked for nothing valid (or bad usage).
 #include <cstdio>
@@ -24,6 +26,7 @@
 
 #include "app/CommandLine.h"
 #include "app/ConsoleRun.h"
+#include "app/PlanReport.h"
 #include "app/RowsReport.h"
 #include "app/Session.h"
 #include "platform/image/ImageFile.h"
@@ -89,7 +92,7 @@ int Usage() {
                  "       quorvane-image [--undo-dir DIR] IMAGE... -- PARAM...\n"
                  "       --sector-size 4096: every image has 4096-byte logical sectors\n"
                  "       --in-use D:N, --windows-on D:N, --system-partition D:N, --unlocked D:N FILE,\n"
-                 "       --no-layout: what Windows shows of the disks (D from 1)\n");
+                 "       --no-layout, --removable D: what Windows shows of the disks (D from 1)\n");
     return 2;
 }
 
@@ -101,6 +104,7 @@ int main(int argc, char** argv) {
     std::string undoDir;
     uint32_t sectorSize = SectorSize;
     bool layoutAnswered = true;
+    std::vector<uint32_t> removable;
     struct Mark {
         std::string option;
         std::pair<uint32_t, uint32_t> place;
@@ -123,6 +127,11 @@ int main(int argc, char** argv) {
             sectorSize = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
         else if (arg == "--no-layout")
             layoutAnswered = false;
+        else if (arg == "--removable" && i + 1 < argc) {
+            const unsigned disk = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
+            if (disk == 0) return Usage();
+            removable.push_back(disk - 1);
+        }
         else if ((arg == "--in-use" || arg == "--windows-on" || arg == "--system-partition") && i + 1 < argc) {
             const auto place = DiskPartition(argv[++i]);
             if (!place) return Usage();
@@ -136,7 +145,9 @@ int main(int argc, char** argv) {
         else
             images.push_back(arg);
     }
-    if (images.empty() || (json && command)) return Usage();
+    // --json with a command is the JSON plan of a run under /N.
+    const bool jsonPlan = json && command && !arguments.empty() && arguments.front() == "/N";
+    if (images.empty() || (json && command && !jsonPlan)) return Usage();
     for (const std::string& image : images)
         if (!ImageFile::Open(image, false))
             std::fprintf(stderr, "quorvane-image: cannot open %s: it gives no rows\n", image.c_str());
@@ -148,6 +159,7 @@ int main(int argc, char** argv) {
     ToolPlatform platform(images);
     platform.SetSectorSize(sectorSize);
     platform.SetLayoutAnswered(layoutAnswered);
+    for (const uint32_t drive : removable) platform.SetRemovable(drive);
     for (const Mark& mark : marks) {
         const auto [drive, partition] = mark.place;
         if (mark.option == "--in-use")
@@ -177,6 +189,7 @@ int main(int argc, char** argv) {
             std::fputs(GbkToUtf8(RowsTable(session.Rows())).c_str(), stdout);
         shell.RequestClose();
     }
+    if (jsonPlan && session.Plan()) std::fputs(PlanJson(*session.Plan(), session.Rows(), GbkToUtf8).c_str(), stdout);
     for (; shell.queuedCloses > 0; --shell.queuedCloses) session.OnClose();
 
     // The same lines as the console companion's, in UTF-8.

@@ -53,6 +53,7 @@ const char* PlatformCallName(PlatformCall call) {
         case PlatformCall::PageFiles: return "PageFiles";
         case PlatformCall::SystemPartition: return "SystemPartition";
         case PlatformCall::DeviceExtent: return "DeviceExtent";
+        case PlatformCall::RemovableMedia: return "RemovableMedia";
     }
     return "?";
 }

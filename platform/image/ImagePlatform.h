@@ -46,6 +46,7 @@ enum class PlatformCall {
     PageFiles,
     SystemPartition,
     DeviceExtent,
+    RemovableMedia,
 };
 const char* PlatformCallName(PlatformCall call);
 
@@ -117,6 +118,9 @@ class ImagePlatform : public Platform {
     // (IOCTL_DISK_UPDATE_PROPERTIES, or a tool that sets the layout through
     // Windows): a table written raw since leaves its view stale.
     void ReReadLayout(uint32_t drive);
+    // A drive of removable media (a USB stick): its volumes' drive type is
+    // removable, and Windows ignores GPT bits 62 and 63 on it.
+    void SetRemovable(uint32_t drive) { removable_.insert(drive); }
     // Older systems, and Wine for disk images, do not answer the layout IOCTL.
     void SetLayoutAnswered(bool answered) { layoutAnswered_ = answered; }
     // Partition N (Windows' number) of drive D: its volume has open files,
@@ -166,6 +170,7 @@ class ImagePlatform : public Platform {
     uint32_t Version() override;
     std::optional<std::string> SaveUndoFile(std::span<const uint8_t> content) override;
     std::optional<std::vector<uint8_t>> ReadUndoFile(const std::string& path) override;
+    std::optional<bool> RemovableMedia(uint32_t drive) override;
     std::optional<DriveLayout> QueryDriveLayout(uint32_t drive) override;
     std::unique_ptr<SectorDevice> OpenVolumeToLock(const VolumeName& name, VolumeOpenStatus& status) override;
     void Pause(uint32_t milliseconds) override;
@@ -210,6 +215,7 @@ class ImagePlatform : public Platform {
     std::set<std::pair<uint32_t, uint64_t>> locks_;  // by drive and offset
     std::vector<uint32_t> pauses_;
     std::set<uint32_t> sizeUnknown_;
+    std::set<uint32_t> removable_;
     uint64_t layoutReads_ = 0;
 
     std::vector<ImageSource> images_;

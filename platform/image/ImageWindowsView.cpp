@@ -50,6 +50,12 @@ const DriveLayout* ImagePlatform::WindowsView(uint32_t drive) {
     return &(views_[drive] = ReadWindowsLayout(*file, sectorSize_));
 }
 
+std::optional<bool> ImagePlatform::RemovableMedia(uint32_t drive) {
+    if (Intercept(PlatformCall::RemovableMedia, static_cast<int>(drive)).fail || drive >= images_.size())
+        return std::nullopt;
+    return removable_.count(drive) != 0;
+}
+
 void ImagePlatform::ReReadLayout(uint32_t drive) {
     views_.erase(drive);
 }
@@ -158,8 +164,8 @@ uint32_t ImagePlatform::DriveType(char letter) {
     const auto volume = LocateVolume(letter);
     if (Intercept(PlatformCall::DriveType, volume ? static_cast<int>(volume->drive) : -1, letter).fail)
         return 0;  // DRIVE_UNKNOWN
-    if (volume || letter == 'C') return DriveFixed;
-    return DriveNoRootDir;
+    if (volume) return removable_.count(volume->drive) ? DriveRemovable : DriveFixed;
+    return letter == 'C' ? DriveFixed : DriveNoRootDir;
 }
 
 VolumeExtent ImagePlatform::FirstDiskExtent(char letter) {

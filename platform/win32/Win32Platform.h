@@ -25,6 +25,7 @@ class Win32Platform : public Platform {
     std::optional<std::string> SaveUndoFile(std::span<const uint8_t> content) override;
     std::optional<std::vector<uint8_t>> ReadUndoFile(const std::string& path) override;
     // Windows' own view: Win32SystemView.cpp.
+    std::optional<bool> RemovableMedia(uint32_t drive) override;
     std::optional<DriveLayout> QueryDriveLayout(uint32_t drive) override;
     std::unique_ptr<SectorDevice> OpenVolumeToLock(const VolumeName& name, VolumeOpenStatus& status) override;
     void Pause(uint32_t milliseconds) override;

@@ -5,6 +5,7 @@
 // and apply/.
 #include <winioctl.h>
 
+#include <array>
 #include <cstddef>
 #include <cstring>
 #include <vector>
@@ -64,10 +65,36 @@ std::vector<std::string> RegistryTexts(const wchar_t* keyName, const wchar_t* va
 
 }  // namespace
 
-std::optional<DriveLayout> Win32Platform::QueryDriveLayout(uint32_t drive) {
+namespace {
+
+// The physical drive, opened for queries only.
+UniqueHandle OpenDriveForQueries(uint32_t drive) {
     const std::string path = "\\\\.\\PHYSICALDRIVE" + std::to_string(drive);
-    const UniqueHandle disk(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, 0, nullptr));
+    return UniqueHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+}
+
+}  // namespace
+
+std::optional<bool> Win32Platform::RemovableMedia(uint32_t drive) {
+    const UniqueHandle disk = OpenDriveForQueries(drive);
+    if (!disk.Valid()) return std::nullopt;
+    STORAGE_PROPERTY_QUERY query{};
+    query.PropertyId = StorageDeviceProperty;
+    query.QueryType = PropertyStandardQuery;
+    alignas(8) std::array<unsigned char, 1024> answer{};
+    DWORD returned = 0;
+    if (!DeviceIoControl(disk.Get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, answer.data(),
+                         static_cast<DWORD>(answer.size()), &returned, nullptr) ||
+        returned < offsetof(STORAGE_DEVICE_DESCRIPTOR, RemovableMedia) + 1)
+        return std::nullopt;
+    STORAGE_DEVICE_DESCRIPTOR descriptor;
+    std::memcpy(&descriptor, answer.data(), sizeof descriptor);
+    return descriptor.RemovableMedia != FALSE;
+}
+
+std::optional<DriveLayout> Win32Platform::QueryDriveLayout(uint32_t drive) {
+    const UniqueHandle disk = OpenDriveForQueries(drive);
     if (!disk.Valid()) return std::nullopt;
     DWORD bytes = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) +
                   FirstLayoutEntries * sizeof(PARTITION_INFORMATION_EX);

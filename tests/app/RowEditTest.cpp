@@ -88,7 +88,61 @@ TEST(RowEdit, GptRows) {
     EXPECT_EQ(ModifyRow(rows, hidden, {"07", "", "", true}), FailureCause::IdWidth);
     EXPECT_FALSE(ModifyRow(rows, hidden, {"8300", "", "", true}));
     EXPECT_EQ(rows.Cell(hidden, ColumnIdName), "Linux \xCE\xC4\xBC\xFE\xCF\xB5\xCD\xB3");  // "Linux 文件系统"
-    EXPECT_EQ(TintOfRow(rows, hidden), RowTint::Normal);
+    EXPECT_EQ(TintOfRow(rows, hidden), RowTint::Red);  // bit 62 hides it whatever its type
+}
+
+// 隐藏分区 and 显示分区, /HIDE and /SHOW: each MBR ID with a twin both ways,
+// a row already so left alone, any other type refused with nothing pending;
+// a GPT basic-data partition by its bits 62 and 63, kept as a pending change.
+TEST(RowEdit, HideAndShowTwins) {
+    const std::pair<const char*, const char*> twins[] = {{"01", "11"}, {"04", "14"}, {"06", "16"}, {"07", "17"},
+                                                          {"0B", "1B"}, {"0C", "1C"}, {"0E", "1E"}};
+    for (const auto& [shown, hidden] : twins) {
+        PartitionRows rows;
+        const int row = rows.AppendRow();
+        rows.SetCell(row, ColumnId, shown);
+        rows.MutableSide(row).scannedId = shown;
+        EXPECT_TRUE(RowOffersVisibility(rows, row, true)) << shown;
+        EXPECT_FALSE(RowOffersVisibility(rows, row, false)) << shown;
+        EXPECT_FALSE(SetRowHidden(rows, row, false));  // shown already
+        EXPECT_FALSE(rows.HasPendingIdChange(row));
+        EXPECT_FALSE(SetRowHidden(rows, row, true));
+        EXPECT_EQ(rows.Cell(row, ColumnId), hidden);
+        EXPECT_TRUE(RowIsHidden(rows, row));
+        EXPECT_FALSE(SetRowHidden(rows, row, true));  // hidden already
+        EXPECT_EQ(rows.Cell(row, ColumnId), hidden);
+        EXPECT_FALSE(SetRowHidden(rows, row, false));
+        EXPECT_EQ(rows.Cell(row, ColumnId), shown);
+    }
+    PartitionRows rows;
+    const int linux = rows.AppendRow();
+    rows.SetCell(linux, ColumnId, "83");
+    rows.MutableSide(linux).scannedId = "83";
+    const int data = rows.AppendRow(), efi = rows.AppendRow();
+    for (const auto& [row, code] : {std::pair{data, "0700"}, std::pair{efi, "EF00"}}) {
+        rows.SetCell(row, ColumnId, code);
+        rows.MutableSide(row).scannedId = code;
+        rows.MutableSide(row).kind = EntryKind::Gpt;
+        rows.MutableSide(row).gpt = GptEntrySide{0, {}, {}, uint64_t{1} << 62};  // hidden, yet has a letter
+    }
+    for (const bool hide : {true, false}) {
+        EXPECT_EQ(SetRowHidden(rows, linux, hide), FailureCause::NotHideable);
+        EXPECT_EQ(SetRowHidden(rows, efi, hide), FailureCause::NotHideable);
+    }
+    EXPECT_EQ(rows.Cell(linux, ColumnId), "83");
+    EXPECT_FALSE(rows.HasPendingAttributeChange(efi));
+    EXPECT_TRUE(RowOffersVisibility(rows, data, true));  // only one of bits 62 and 63
+    EXPECT_FALSE(SetRowHidden(rows, data, true));
+    EXPECT_EQ(rows.Attributes(data), uint64_t{3} << 62);
+    EXPECT_EQ(rows.Cell(data, ColumnKind), "GPT\xA3\xAC\xD2\xFE\xB2\xD8");  // "GPT，隐藏"
+    EXPECT_FALSE(SetRowHidden(rows, data, false));
+    EXPECT_EQ(rows.Attributes(data), 0u);
+    EXPECT_FALSE(RowIsHidden(rows, data));
+    EXPECT_EQ(TintOfRow(rows, data), RowTint::Normal);
+    EXPECT_FALSE(SetRowHidden(rows, data, true));
+    EXPECT_FALSE(SetRowHidden(rows, data, false));
+    EXPECT_FALSE(SetRowHidden(rows, data, true));
+    EXPECT_TRUE(rows.HasPendingAttributeChange(data));
 }
 
 }  // namespace
