@@ -12,7 +12,11 @@ std::string BuildHelpText() {
     text += std::string(HelpFindSwitch) + "\t\t" + HelpFindText + "\r";
     text += std::string(HelpLabelSwitch) + "\t" + HelpLabelText + "\r";
     text += std::string(HelpSetSwitch) + "\t\t" + HelpSetText + "\r";
-    text += std::string(HelpUndoSwitch) + "\t\t" + HelpUndoText;
+    text += std::string(HelpUndoSwitch) + "\t\t" + HelpUndoText + "\r";
+    text += std::string(HelpHideSwitch) + "\t" + HelpHideText + "\r";
+    text += std::string(HelpShowSwitch) + "\t" + HelpShowText + "\r";
+    text += std::string(HelpAttributesSwitch) + "\t" + HelpAttributesText + "\r";
+    text += std::string(HelpDryRunSwitch) + "\t\t" + HelpDryRunText;
     return text;
 }
 

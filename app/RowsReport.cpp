@@ -1,5 +1,7 @@
 #include "app/RowsReport.h"
 
+#include "app/RowEdit.h"
+
 #include <cstdio>
 
 #include "scan/DiskFormat.h"
@@ -105,13 +107,14 @@ std::string RowsJson(const PartitionRows& rows, const Utf8FromGbk& toUtf8) {
         if (side.gpt) {
             char attributes[24];
             std::snprintf(attributes, sizeof attributes, "%016llX",
-                          static_cast<unsigned long long>(side.gpt->attributes));
+                          static_cast<unsigned long long>(rows.Attributes(row)));
             json += std::string("\"type_guid\": \"") + GuidText(side.gpt->typeGuid) +
                     "\", \"attributes\": \"" + attributes + "\", ";
         }
         if (side.gptHeader != GptHeaderUse::None)
             json += std::string("\"gpt_header\": \"") +
                     (side.gptHeader == GptHeaderUse::Backup ? "backup" : "primary") + "\", ";
+        json += std::string("\"hidden\": ") + (RowIsHidden(rows, row) ? "true" : "false") + ", ";
         json += std::string("\"system\": ") + (side.keepsWindowsRunning ? "true" : "false") +
                 ", \"windows_reads_otherwise\": " + (side.layoutDiffers ? "true" : "false") + ", ";
         json += std::string("\"entry_sector_position\": ") + std::to_string(side.entrySectorPosition) +

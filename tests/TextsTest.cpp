@@ -68,14 +68,18 @@ TEST(Texts, EveryLiteralMatchesTheTextQuotedBesideIt) {
     EXPECT_EQ(CheckQuotedLiterals("scan/IdNameTable.cpp"), 19);  // the names with Chinese in them
 }
 
-TEST(Texts, HelpTextIsSixLinesWithTheListedTabs) {
+TEST(Texts, HelpTextListsEverySwitchWithTheListedTabs) {
     const std::string expected = Utf8ToGbk(
         "命令行参数\r/? 或 /H\t显示此帮助\r"
         "/M <disk> <part> <ID>\t修改某磁盘上指定分区的分区标记\r"
         "/F <ID1> <ID2>\t\t查找分区标记 <ID1>，找到后用 <ID2> 代替\r"
         "/L <disk> <part> <label>\t修改某磁盘上指定分区的卷标\r"
         "/S <ID> <label>\t\t查找分区标记 <ID1>，找到后修改卷标为 <label>\r"
-        "/U <file>\t\t撤销某次更改：恢复撤销文件中记录的扇区和卷标");
+        "/U <file>\t\t撤销某次更改：恢复撤销文件中记录的扇区和卷标\r"
+        "/HIDE <disk> <part>\t隐藏分区：MBR 分区改为其隐藏类型（07 改为 17 等），GPT 基本数据分区设置属性位 62、63；例：/HIDE 1 2\r"
+        "/SHOW <disk> <part>\t显示被隐藏的分区；例：/SHOW 1 2\r"
+        "/A <disk> <part> <value>\t设置 GPT 分区属性：0x 加 1 到 16 位十六进制数，或以逗号分隔的 +位号/-位号；例：/A 1 4 +62,+63\r"
+        "/N <命令>\t\t只列出命令将写入的字节、卷标和将锁定的卷，什么也不写入；例：/N /F 07 17");
     EXPECT_EQ(BuildHelpText(), expected);
     EXPECT_EQ(BuildHelpText().find('\n'), std::string::npos);
 }

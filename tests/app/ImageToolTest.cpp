@@ -4,9 +4,12 @@
 // whole image is compared with what it was.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
+#include "app/HelpText.h"
 #include "tests/apply/ApplyFixtures.h"
+#include "tools/Utf8.h"
 
 namespace quorvane::test {
 namespace {
@@ -113,12 +116,10 @@ TEST(ImageTool, HelpIsPrintedAndNothingIsWritten) {
     for (const std::string help : {"/?", "/h"}) {
         const CommandResult result = Tool({disk.image}, {help});
         EXPECT_EQ(result.exitCode, 0) << help;
-        EXPECT_EQ(result.out,
-                  "命令行参数\n/? 或 /H\t显示此帮助\n/M <disk> <part> <ID>\t修改某磁盘上指定分区的分区标记\n"
-                  "/F <ID1> <ID2>\t\t查找分区标记 <ID1>，找到后用 <ID2> 代替\n"
-                  "/L <disk> <part> <label>\t修改某磁盘上指定分区的卷标\n"
-                  "/S <ID> <label>\t\t查找分区标记 <ID1>，找到后修改卷标为 <label>\n"
-                  "/U <file>\t\t撤销某次更改：恢复撤销文件中记录的扇区和卷标\n")
+        // The help box's lines, separated by CRs there, are lines here.
+        std::string lines = GbkToUtf8(BuildHelpText()) + "\n";
+        std::replace(lines.begin(), lines.end(), '\r', '\n');
+        EXPECT_EQ(result.out, lines)
             << help;
         EXPECT_TRUE(result.err.empty()) << result.err;
     }

@@ -66,6 +66,10 @@ TEST(HideAndShow, GptRoundTripReadBackBySgdisk) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(GptAttributes(image, 2), "C000000000000000");
     EXPECT_NE(MustRun("sgdisk -v " + Quote(image)).find("No problems found"), std::string::npos);
+    const nlohmann::json rows = ImageToolJson({image});
+    EXPECT_EQ(rows[2]["hidden"], true);
+    EXPECT_EQ(rows[2]["kind"], "GPT，隐藏");
+    EXPECT_EQ(rows[1]["hidden"], false);
     const auto hidden = ImageBytes(image);
     run = Tool(dir, image, {"/hide", "1", "2"});
     EXPECT_EQ(run.exitCode, 0) << run.err;
