@@ -89,7 +89,7 @@ LabelLimit RowLabelLimit(const PartitionRows& rows, int row) {
 bool RowTakesLabel(const PartitionRows& rows, int row) {
     const std::string& id = rows.Cell(row, ColumnId);
     return !IsExtendedId(id) &&
-           !(rows.Exists(row) && (rows.Side(row).scannedId == "EE" || rows.Side(row).otherScheme));
+           !(rows.Exists(row) && (IsProtectiveId(rows.Side(row).scannedId) || rows.Side(row).otherScheme));
 }
 
 size_t IdDigitsOfRow(const PartitionRows& rows, int row) {
@@ -100,7 +100,7 @@ RowTint TintOfRow(const PartitionRows& rows, int row) {
     if (!rows.Exists(row)) return RowTint::Normal;
     if (RowIsHidden(rows, row)) return RowTint::Red;
     const RowSideEntries& side = rows.Side(row);
-    if (side.kind == EntryKind::Extended || side.scannedId == "EE" || side.otherScheme || side.keepsWindowsRunning)
+    if (side.kind == EntryKind::Extended || IsProtectiveId(side.scannedId) || side.otherScheme || side.keepsWindowsRunning)
         return RowTint::Grey;
     return RowTint::Normal;
 }

@@ -1,5 +1,6 @@
 #include "apply/ChangeFailure.h"
 
+#include "scan/DiskFormat.h"
 #include "text/Texts.h"
 
 namespace quorvane {
@@ -59,7 +60,7 @@ std::string RowName(const PartitionRows& rows, int row) {
     text += rows.Cell(row, ColumnDisk);
     const std::string& partition = rows.Cell(row, ColumnPartition);
     const RowSideEntries& side = rows.Side(row);
-    if (side.scannedId == "EE" && partition.empty()) {
+    if (IsProtectiveId(side.scannedId) && partition.empty()) {
         text += texts::FailureProtective;
     } else if (side.otherScheme && side.gpt) {
         text += texts::FailureGptEntry + std::to_string(side.gpt->index + 1);

@@ -26,6 +26,10 @@ bool IsHiddenMbrId(std::string_view idText) {
     return false;
 }
 
+bool IsProtectiveId(std::string_view idText) {
+    return idText == "EE";
+}
+
 bool IsExtendedId(std::string_view idText) {
     return idText == "05" || idText == "0F";
 }

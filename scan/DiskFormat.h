@@ -94,6 +94,8 @@ inline constexpr uint8_t DynamicType = 0x42;
 bool IsFat32Id(std::string_view idText);
 // "05" and "0F" (exact texts).
 bool IsExtendedId(std::string_view idText);
+// "EE": the ID text of the protective entry.
+bool IsProtectiveId(std::string_view idText);
 
 // Hiding an MBR partition from Windows sets bit 4 of its ID: 01, 04, 06,
 // 07, 0B, 0C and 0E have the hidden twins 11, 14, 16, 17, 1B, 1C and 1E.
