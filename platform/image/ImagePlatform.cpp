@@ -13,8 +13,6 @@ namespace quorvane {
 
 namespace {
 
-constexpr uint32_t DriveNoRootDir = 1;
-
 bool IsLetter(char letter) {
     return letter >= 'A' && letter <= 'Z';
 }
