@@ -1,0 +1,95 @@
+// The main window at the DPIs of today's screens (100 % to 300 %): every
+// rectangle is the 96-DPI one scaled, edges that line up still line up, and
+// the columns still fill the list without a scroll bar. Whether the texts fit
+// their controls in the font of each DPI is measured under Wine, with the
+// system's own text metrics (tests/wine/LayoutTextTest.cpp).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numeric>
+#include <vector>
+
+#include "ui/WindowLayout.h"
+
+namespace quorvane {
+namespace {
+
+constexpr int Dpis[] = {96, 120, 144, 168, 192, 240, 288};
+
+struct NamedBox {
+    const char* name;
+    Bounds bounds;
+};
+
+// Every rectangle of the layout; a caption is a point (its size is its text's).
+std::vector<NamedBox> Boxes(const WindowLayout& l) {
+    const auto point = [](Position p) { return Bounds{p.x, p.y, 0, 0}; };
+    return {{"client", {0, 0, l.clientWidth, l.clientHeight}},
+            {"list", l.list},
+            {"group", l.group},
+            {"confirm", l.confirm},
+            {"exit", l.exit},
+            {"letter caption", point(l.letterCaption)},
+            {"label caption", point(l.labelCaption)},
+            {"id caption", point(l.idCaption)},
+            {"letter field", l.letterEdit},
+            {"label field", l.labelEdit},
+            {"id field", l.idEdit},
+            {"modify", l.modify},
+            {"drive picture", {0, 0, l.imageSize, l.imageSize}},
+            {"font", {0, 0, 0, l.fontHeight}}};
+}
+
+TEST(WindowLayout, EveryEdgeIsTheDesignOneScaledToTheNearestPixel) {
+    const std::vector<NamedBox> design = Boxes(LayoutForDpi(96));
+    for (const int dpi : Dpis) {
+        const std::vector<NamedBox> scaled = Boxes(LayoutForDpi(dpi));
+        const double factor = dpi / 96.0;
+        for (size_t i = 0; i < design.size(); ++i) {
+            const Bounds& d = design[i].bounds;
+            const Bounds& s = scaled[i].bounds;
+            const int edges[4][2] = {
+                {d.x, s.x}, {d.y, s.y}, {d.x + d.width, s.x + s.width}, {d.y + d.height, s.y + s.height}};
+            for (const auto& edge : edges)
+                EXPECT_LE(std::abs(edge[1] - edge[0] * factor), 0.5) << design[i].name << " at " << dpi;
+        }
+    }
+}
+
+TEST(WindowLayout, AlignedEdgesStayAligned) {
+    for (const int dpi : Dpis) {
+        const WindowLayout l = LayoutForDpi(dpi);
+        const int right = l.list.x + l.list.width;
+        EXPECT_EQ(l.group.x + l.group.width, right) << dpi;
+        EXPECT_EQ(l.exit.x + l.exit.width, right) << dpi;
+        EXPECT_EQ(l.group.x, l.list.x) << dpi;
+        EXPECT_EQ(l.confirm.y, l.exit.y) << dpi;
+        // The three captions on one line, as are the three fields.
+        EXPECT_EQ(l.labelCaption.y, l.letterCaption.y) << dpi;
+        EXPECT_EQ(l.idCaption.y, l.letterCaption.y) << dpi;
+        EXPECT_EQ(l.labelEdit.y, l.letterEdit.y) << dpi;
+        EXPECT_EQ(l.idEdit.y, l.letterEdit.y) << dpi;
+        EXPECT_EQ(l.labelEdit.height, l.letterEdit.height) << dpi;
+        EXPECT_EQ(l.idEdit.height, l.letterEdit.height) << dpi;
+    }
+}
+
+TEST(WindowLayout, ColumnsFillTheListWithoutScrolling) {
+    for (const int dpi : Dpis) {
+        const WindowLayout l = LayoutForDpi(dpi);
+        const int columns = std::accumulate(l.columnWidths.begin(), l.columnWidths.end(), 0);
+        // The list's sunken edge is 2 pixels at 96 DPI; it may be drawn
+        // scaled, or not.
+        const int narrowest = l.list.width - 2 * ScaleToDpi(2, dpi);
+        const int widest = l.list.width - 2 * 2;
+        EXPECT_LE(columns, narrowest) << dpi;
+        EXPECT_GE(columns, widest - ScaleToDpi(6, dpi)) << dpi;  // no wide empty band at the right
+        for (int column = 0; column < ColumnCount; ++column)
+            EXPECT_LE(std::abs(l.columnWidths[column] - LayoutForDpi(96).columnWidths[column] * dpi / 96.0),
+                      1.0)
+                << "column " << column << " at " << dpi;
+    }
+}
+
+}  // namespace
+}  // namespace quorvane
