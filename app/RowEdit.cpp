@@ -22,6 +22,12 @@ std::optional<FailureCause> ModifyRow(PartitionRows& rows, int row, const RowEdi
     return std::nullopt;
 }
 
+bool AnyPendingChange(const PartitionRows& rows) {
+    for (int row = 0; row < rows.Count(); ++row)
+        if (rows.HasPendingIdChange(row) || rows.HasPendingLabelChange(row)) return true;
+    return false;
+}
+
 LabelLimit RowLabelLimit(const PartitionRows& rows, int row) {
     return rows.Exists(row) ? LabelLimitOf(rows.Side(row).fileSystem) : LabelLimit{};
 }
@@ -35,8 +41,8 @@ size_t IdDigitsOfRow(const PartitionRows& rows, int row) {
     return rows.Exists(row) && rows.Side(row).gpt ? 4 : 2;
 }
 
-RowTint TintOfRow(const PartitionRows& rows, int row) {
-    if (!rows.Exists(row)) return RowTint::Normal;
+RowTint TintOfRow(const PartitionRows& rows, int row, bool highContrast) {
+    if (highContrast || !rows.Exists(row)) return RowTint::Normal;
     const std::string& id = rows.Cell(row, ColumnId);
     const auto& gpt = rows.Side(row).gpt;
     if (gpt && id == BasicDataCode && (gpt->attributes & GptAttributeHidden)) return RowTint::Red;

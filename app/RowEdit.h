@@ -25,6 +25,9 @@ struct RowEdit {
 // refused here instead: nothing becomes pending and the cause is returned.
 std::optional<FailureCause> ModifyRow(PartitionRows& rows, int row, const RowEdit& edit);
 
+// Whether any row holds a change that "确定" would write.
+bool AnyPendingChange(const PartitionRows& rows);
+
 // The label field's limit for a row: by its volume's file system.
 LabelLimit RowLabelLimit(const PartitionRows& rows, int row);
 
@@ -37,8 +40,11 @@ size_t IdDigitsOfRow(const PartitionRows& rows, int row);
 
 // How the list draws a row: grey for containers and the protective entry,
 // red for hidden partitions and the IDs of recovery and vendor partitions
-// (a hidden basic-data GPT partition too). Red wins over grey.
+// (a hidden basic-data GPT partition too). Red wins over grey. In a
+// high-contrast theme every row keeps the theme's colours: the theme chose
+// the background, on which a fixed red or grey may not be legible, and what
+// the tint says is also in the row's text.
 enum class RowTint { Normal, Grey, Red };
-RowTint TintOfRow(const PartitionRows& rows, int row);
+RowTint TintOfRow(const PartitionRows& rows, int row, bool highContrast);
 
 }  // namespace quorvane
