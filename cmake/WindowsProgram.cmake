@@ -53,6 +53,8 @@ add_executable(Quorvane WIN32
   ui/Controls.cpp
   ui/ReportList.cpp
   ui/Gdi.cpp
+  ui/Dpi.cpp
+  ui/WindowLayout.cpp
   ui/MainWindow.cpp
   ui/MainWindowHandlers.cpp
   ${Quorvane_RC})
@@ -81,7 +83,7 @@ if(QUORVANE_TESTS)
   add_executable(window-driver tests/wine/WindowDriver.cpp)
   target_include_directories(window-driver PRIVATE ${PROJECT_SOURCE_DIR})
   target_compile_definitions(window-driver PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
-  target_link_libraries(window-driver PRIVATE user32 kernel32)
+  target_link_libraries(window-driver PRIVATE oleacc oleaut32 ole32 uuid user32 kernel32)
   # The code page 936 edge of the program, under a locale that is not Chinese.
   add_executable(platform-text-test tests/wine/PlatformTextTest.cpp)
   target_link_libraries(platform-text-test PRIVATE quorvane_win32)
