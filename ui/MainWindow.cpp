@@ -156,16 +156,21 @@ bool MainWindow::OnThemeHook(const Message& message) {
 }
 
 void MainWindow::OnDpiChanged(int dpi) {
-    const int oldDpi = layout_.dpi;
+    const WindowLayout old = layout_;
     layout_ = LayoutForDpi(dpi);
     const LOGFONTW font = WindowFont(layout_);
     frame_.ChangeFont(font);
     frame_.SetClientSize(layout_.clientWidth, layout_.clientHeight);
     partitionList_.ChangeFont(font);
     partitionList_.SetBounds(layout_.list);
-    // Widths the user dragged are scaled as they are.
-    for (int column = 0; column < ColumnCount; ++column)
-        partitionList_.SetColumnWidth(column, MulDiv(partitionList_.ColumnWidth(column), dpi, oldDpi));
+    // A column as laid out takes its width at the new DPI; one the user
+    // dragged keeps its share.
+    for (int column = 0; column < ColumnCount; ++column) {
+        const int width = partitionList_.ColumnWidth(column);
+        partitionList_.SetColumnWidth(column, width == old.columnWidths[column]
+                                                  ? layout_.columnWidths[column]
+                                                  : MulDiv(width, dpi, old.dpi));
+    }
     // The list holds the new pictures before the old ones are destroyed.
     UniqueImageList images =
         LoadImageList(frame_.Instance(), "FORM1_IMAGELIST1", layout_.imageSize, ImageTransparent);
