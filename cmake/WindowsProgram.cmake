@@ -87,7 +87,7 @@ if(QUORVANE_TESTS)
   # Whether the window's texts fit its controls at each DPI, in the system's metrics.
   add_executable(layout-text-test tests/wine/LayoutTextTest.cpp ui/WindowLayout.cpp)
   target_include_directories(layout-text-test PRIVATE ${PROJECT_SOURCE_DIR})
-  target_link_libraries(layout-text-test PRIVATE gdi32 user32 kernel32)
+  target_link_libraries(layout-text-test PRIVATE quorvane_core gdi32 user32 kernel32)
   # The code page 936 edge of the program, under a locale that is not Chinese.
   add_executable(platform-text-test tests/wine/PlatformTextTest.cpp)
   target_link_libraries(platform-text-test PRIVATE quorvane_win32)

@@ -55,7 +55,9 @@ WindowLayout LayoutForDpi(int dpi) {
     layout.dpi = dpi;
     layout.clientWidth = ScaleToDpi(Design.clientWidth, dpi);
     layout.clientHeight = ScaleToDpi(Design.clientHeight, dpi);
-    layout.fontHeight = ScaleToDpi(Design.fontHeight, dpi);
+    // Rounded down, as the columns are: a text that fits its control at 96
+    // DPI grows no more than the control does, and still fits.
+    layout.fontHeight = Design.fontHeight * dpi / DesignDpi;
     layout.imageSize = ScaleToDpi(Design.imageSize, dpi);
     layout.list = Scale(Design.list, dpi);
     layout.group = Scale(Design.group, dpi);

@@ -1,6 +1,7 @@
 // The main window at the DPIs of today's screens (100 % to 300 %): every
-// rectangle is the 96-DPI one scaled, edges that line up still line up, and
-// the columns still fill the list without a scroll bar. Whether the texts fit
+// rectangle is the 96-DPI one scaled, edges that line up still line up, the
+// columns still fill the list without a scroll bar, and no text grows more
+// than its column. Whether the texts fit
 // their controls in the font of each DPI is measured under Wine, with the
 // system's own text metrics (tests/wine/LayoutTextTest.cpp).
 #include <gtest/gtest.h>
@@ -36,8 +37,7 @@ std::vector<NamedBox> Boxes(const WindowLayout& l) {
             {"label field", l.labelEdit},
             {"id field", l.idEdit},
             {"modify", l.modify},
-            {"drive picture", {0, 0, l.imageSize, l.imageSize}},
-            {"font", {0, 0, 0, l.fontHeight}}};
+            {"drive picture", {0, 0, l.imageSize, l.imageSize}}};
 }
 
 TEST(WindowLayout, EveryEdgeIsTheDesignOneScaledToTheNearestPixel) {
@@ -84,10 +84,24 @@ TEST(WindowLayout, ColumnsFillTheListWithoutScrolling) {
         const int widest = l.list.width - 2 * 2;
         EXPECT_LE(columns, narrowest) << dpi;
         EXPECT_GE(columns, widest - ScaleToDpi(6, dpi)) << dpi;  // no wide empty band at the right
-        for (int column = 0; column < ColumnCount; ++column)
-            EXPECT_LE(std::abs(l.columnWidths[column] - LayoutForDpi(96).columnWidths[column] * dpi / 96.0),
-                      1.0)
-                << "column " << column << " at " << dpi;
+    }
+}
+
+// The font and the columns are rounded down, never up: a text that fits its
+// column at 96 DPI grows no more than the column and fits at any DPI.
+TEST(WindowLayout, TextGrowsNoMoreThanItsColumn) {
+    const WindowLayout design = LayoutForDpi(96);
+    for (const int dpi : Dpis) {
+        const WindowLayout l = LayoutForDpi(dpi);
+        const double factor = dpi / 96.0;
+        EXPECT_LE(l.fontHeight, design.fontHeight * factor) << dpi;
+        EXPECT_GT(l.fontHeight, design.fontHeight * factor - 1) << dpi;
+        for (int column = 0; column < ColumnCount; ++column) {
+            EXPECT_LE(l.columnWidths[column], design.columnWidths[column] * factor)
+                << column << " at " << dpi;
+            EXPECT_GT(l.columnWidths[column], design.columnWidths[column] * factor - 1)
+                << column << " at " << dpi;
+        }
     }
 }
 
