@@ -129,6 +129,12 @@ qv_prefix() {
 # qv_disks IMAGE...: image k becomes \\.\PHYSICALDRIVEk; nothing else is a disk.
 qv_disks() {
     local dos=$WINEPREFIX/dosdevices k=0 image
+    # As many drives for the program to try as there are images (the tests
+    # have two, the demo more); the server stops again before the links change.
+    qv_wine reg add 'HKLM\SYSTEM\CurrentControlSet\Services\Disk\Enum' /v Count /t REG_DWORD /d "$#" /f \
+        </dev/null >/dev/null 2>&1
+    "$WINESERVER" -k 2>/dev/null || true
+    "$WINESERVER" -w 2>/dev/null || true
     rm -f "$dos"/physicaldrive*
     for image in "$@"; do
         ln -sfn "$(realpath "$image")" "$dos/physicaldrive$k"
