@@ -1,7 +1,9 @@
 #include "app/CommandLine.h"
 
+#include "app/RowsReport.h"
 #include "scan/DiskFormat.h"
 #include "text/Gbk.h"
+#include "text/Texts.h"
 
 namespace quorvane {
 
@@ -22,9 +24,25 @@ int FindRow(const PartitionRows& rows, const std::string& disk, const std::strin
     return -1;
 }
 
-const CommandOutcome Invalid{CommandVerdict::Invalid, false, false, {}};
-const CommandOutcome Apply{CommandVerdict::Valid, true, false, {}};
-const CommandOutcome ApplyToEveryMatch{CommandVerdict::Valid, true, true, {}};
+CommandOutcome Outcome(CommandVerdict verdict, bool runApplyPass = false, bool changesEveryMatch = false) {
+    CommandOutcome outcome;
+    outcome.verdict = verdict;
+    outcome.runApplyPass = runApplyPass;
+    outcome.changesEveryMatch = changesEveryMatch;
+    return outcome;
+}
+
+// A label longer than the row's file system takes is cut there, as the
+// window's label field cuts it, and the cut is said: the label set is not
+// the one given.
+void SetLabel(PartitionRows& rows, int row, std::string_view label, std::vector<std::string>& information) {
+    const std::string_view cut = CutLabel(label, LabelLimitOf(rows.Side(row).fileSystem));
+    rows.SetCell(row, ColumnLabel, cut);
+    if (cut.size() == label.size()) return;
+    information.push_back(texts::FailureDisk + rows.Cell(row, ColumnDisk) + texts::FailurePartition +
+                          rows.Cell(row, ColumnPartition) + texts::FailureColon + texts::NoteLabelCut +
+                          OneLineText(cut) + texts::NoteLabelCutEnd);
+}
 
 }  // namespace
 
@@ -71,43 +89,49 @@ bool IsHelpSwitch(const std::vector<std::string>& parameters) {
 }
 
 CommandOutcome ProcessCommandLine(const std::vector<std::string>& parameters, PartitionRows& rows) {
-    if (parameters.empty()) return {CommandVerdict::WindowMode, false, false, {}};
+    const CommandOutcome invalid = Outcome(CommandVerdict::Invalid);
+    if (parameters.empty()) return Outcome(CommandVerdict::WindowMode);
     // The help box was shown at start; any other single parameter asks nothing.
-    if (parameters.size() == 1)
-        return IsHelpSwitch(parameters) ? CommandOutcome{CommandVerdict::Valid, false, false, {}} : Invalid;
+    if (parameters.size() == 1) return IsHelpSwitch(parameters) ? Outcome(CommandVerdict::Valid) : invalid;
 
     const std::string option = UpperCaseAscii(parameters[0]);
-    if (parameters.size() == 2 && option == "/U")
-        return parameters[1].empty() ? Invalid : CommandOutcome{CommandVerdict::Valid, false, false, parameters[1]};
+    if (parameters.size() == 2 && option == "/U") {
+        if (parameters[1].empty()) return invalid;
+        CommandOutcome restore = Outcome(CommandVerdict::Valid);
+        restore.restoreFile = parameters[1];
+        return restore;
+    }
+    CommandOutcome outcome = Outcome(CommandVerdict::Valid, true, option == "/F" || option == "/S");
     if (parameters.size() == 3 && option == "/F") {
         const std::string from = UpperCaseAscii(parameters[1]);
         const std::string to = UpperCaseAscii(parameters[2]);
         for (int row = 0; row < rows.Count(); ++row)
             if (rows.Cell(row, ColumnId) == from) rows.SetCell(row, ColumnId, to);
-        return ApplyToEveryMatch;
+        return outcome;
     }
     if (parameters.size() == 3 && option == "/S") {
         const std::string id = UpperCaseAscii(parameters[1]);
         const std::string label = UpperCaseAscii(parameters[2]);
-        if (IsExtendedId(id)) return Invalid;  // extended containers carry no label
+        if (IsExtendedId(id)) return invalid;  // extended containers carry no label
+        // Each row at its own file system's limit: one /S can reach FAT and NTFS alike.
         for (int row = 0; row < rows.Count(); ++row)
-            if (rows.Cell(row, ColumnId) == id) rows.SetCell(row, ColumnLabel, label);
-        return ApplyToEveryMatch;
+            if (rows.Cell(row, ColumnId) == id) SetLabel(rows, row, label, outcome.information);
+        return outcome;
     }
     if (parameters.size() == 4 && (option == "/M" || option == "/L")) {
         const int row = FindRow(rows, UpperCaseAscii(parameters[1]), UpperCaseAscii(parameters[2]));
         const std::string& value = parameters[3];
-        if (row < 0) return Invalid;
+        if (row < 0) return invalid;
         if (option == "/M") {
             // Two digits, or four on a GPT row; the writer tells which the row takes.
-            if (value.empty() || value.size() == 3 || value.size() > 4) return Invalid;
+            if (value.empty() || value.size() == 3 || value.size() > 4) return invalid;
             rows.SetCell(row, ColumnId, value);  // as given; the writer upper-cases it
         } else {
-            rows.SetCell(row, ColumnLabel, CutLabel(value, LabelLimitOf(rows.Side(row).fileSystem)));
+            SetLabel(rows, row, value, outcome.information);
         }
-        return Apply;
+        return outcome;
     }
-    return Invalid;
+    return invalid;
 }
 
 }  // namespace quorvane

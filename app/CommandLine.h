@@ -38,6 +38,9 @@ struct CommandOutcome {
     bool changesEveryMatch = false;
     // /U: the undo file to restore.
     std::string restoreFile;
+    // What the run says besides (code page 936): each label /L or /S cut
+    // to its row's file-system limit, one line per row.
+    std::vector<std::string> information;
 };
 
 // `parameters` excludes the program itself.

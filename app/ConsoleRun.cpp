@@ -36,7 +36,35 @@ bool IsJsonSwitch(const std::vector<std::string>& parameters) {
     return parameters.size() == 1 && UpperCaseAscii(parameters[0]) == "/J";
 }
 
+std::string DiskText(uint32_t drive) {
+    return texts::FailureDisk + std::to_string(drive + 1) + texts::FailureColon;
+}
+
+// What the scan could not read, disks counted from 1 as in the rows.
+void AddScanLines(const ScanReport& scan, std::vector<std::string>& lines) {
+    if (!scan.diskCountRead) lines.push_back(texts::ScanNoDiskCount);
+    for (const uint32_t drive : scan.unreadDrives) lines.push_back(DiskText(drive) + texts::ScanUnreadDrive);
+    for (const uint32_t drive : scan.oddSectorDrives)
+        lines.push_back(DiskText(drive) + texts::ScanOddSectorDrive);
+    if (scan.drivesMissing)
+        lines.push_back(texts::ScanDrivesCounted + std::to_string(scan.drivesCounted) +
+                        texts::ScanDrivesOpened + std::to_string(scan.drivesOpened) + texts::ScanDrivesUnit);
+    if (scan.rowsFull) lines.push_back(texts::ScanRowsFull);
+}
+
 }  // namespace
+
+RunReport ReportRun(const Session& session) {
+    RunReport report;
+    report.out = session.Information();
+    for (const ChangeFailure& failure : session.Failures())
+        report.err.push_back(DescribeFailure(session.Rows(), failure));
+    report.err.insert(report.err.end(), session.RestoreProblems().begin(), session.RestoreProblems().end());
+    if (session.MatchesUnconfirmed()) report.err.push_back(texts::ScanMatchesUnconfirmed);
+    AddScanLines(session.LastScan(), report.err);
+    if (session.ExitCode() == ExitInvalidCommand) report.err.push_back(texts::ConsoleInvalid);
+    return report;
+}
 
 int RunConsole(Platform& platform, const std::vector<std::string>& parameters, bool elevated,
                ConsoleSink& sink, const Utf8FromGbk& toUtf8) {
@@ -60,12 +88,13 @@ int RunConsole(Platform& platform, const std::vector<std::string>& parameters, b
     // Without a window nobody closes one: the run ends here either way.
     session.OnClose();
 
+    const RunReport report = ReportRun(session);
+    // The JSON listing is all that standard output holds under /J.
+    if (!json)
+        for (const std::string& line : report.out) sink.Out(line + '\n');
     if (!session.UndoFile().empty())
         sink.Out(std::string(texts::ConsoleUndoFile) + session.UndoFile() + '\n');
-    for (const ChangeFailure& failure : session.Failures())
-        sink.Err(DescribeFailure(session.Rows(), failure) + '\n');
-    for (const std::string& problem : session.RestoreProblems()) sink.Err(problem + '\n');
-    if (session.ExitCode() == ExitInvalidCommand) sink.Err(std::string(texts::ConsoleInvalid) + '\n');
+    for (const std::string& line : report.err) sink.Err(line + '\n');
     return session.ExitCode();
 }
 

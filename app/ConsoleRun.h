@@ -26,12 +26,28 @@ class ConsoleSink {
     virtual void OutUtf8(std::string_view utf8) = 0;
 };
 
+class Session;
+
+// What a run without a window says once it is over, one line each (code
+// page 936, no line ends); the console companion and the image tool print
+// the same lines. `out`, for standard output, is the session's information
+// (a label that was cut); `err`, for standard error, names what was not done
+// and why: each failed or refused change as the failure box words it, each
+// restore problem, an /F or /S that could not look everywhere, what the scan
+// could not read, a command line that asks for nothing valid. Every run
+// that ends with ExitNotApplied has at least one `err` line.
+struct RunReport {
+    std::vector<std::string> out;
+    std::vector<std::string> err;
+};
+RunReport ReportRun(const Session& session);
+
 // `parameters` exclude the program. Without parameters the rows are printed
 // as a table, with "/J" alone as JSON; "/?" and "/H" print the help and
 // touch no disk, so they need no elevation. Anything else is the window
-// program's command line: the undo file it saved goes to standard output,
-// each failure (one line per row, as the failure box words it) and each
-// restore problem to standard error. Returns the exit code.
+// program's command line: its information and the undo file it saved go to
+// standard output, the ReportRun lines of `err` to standard error. Returns
+// the exit code.
 int RunConsole(Platform& platform, const std::vector<std::string>& parameters, bool elevated,
                ConsoleSink& sink, const Utf8FromGbk& toUtf8);
 

@@ -34,7 +34,8 @@ LabelLimit RowLabelLimit(const PartitionRows& rows, int row) {
 
 bool RowTakesLabel(const PartitionRows& rows, int row) {
     const std::string& id = rows.Cell(row, ColumnId);
-    return !IsExtendedId(id) && !(rows.Exists(row) && rows.Side(row).scannedId == "EE");
+    return !IsExtendedId(id) &&
+           !(rows.Exists(row) && (rows.Side(row).scannedId == "EE" || rows.Side(row).otherScheme));
 }
 
 size_t IdDigitsOfRow(const PartitionRows& rows, int row) {
@@ -48,7 +49,9 @@ RowTint TintOfRow(const PartitionRows& rows, int row, bool highContrast) {
     if (gpt && id == BasicDataCode && (gpt->attributes & GptAttributeHidden)) return RowTint::Red;
     for (const char* red : {"11", "12", "14", "16", "17", "BB", "A0", "1B", "1C", "BC", "27", "DD", "DE"})
         if (!gpt && id == red) return RowTint::Red;
-    if (rows.Cell(row, ColumnKind) == texts::KindExtended || rows.Side(row).scannedId == "EE") return RowTint::Grey;
+    const RowSideEntries& side = rows.Side(row);
+    if (side.kind == EntryKind::Extended || side.scannedId == "EE" || side.otherScheme || side.keepsWindowsRunning)
+        return RowTint::Grey;
     return RowTint::Normal;
 }
 

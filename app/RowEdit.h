@@ -38,12 +38,13 @@ bool RowTakesLabel(const PartitionRows& rows, int row);
 // Digits of the ID field: four for a GPT partition's type code, else two.
 size_t IdDigitsOfRow(const PartitionRows& rows, int row);
 
-// How the list draws a row: grey for containers and the protective entry,
-// red for hidden partitions and the IDs of recovery and vendor partitions
-// (a hidden basic-data GPT partition too). Red wins over grey. In a
-// high-contrast theme every row keeps the theme's colours: the theme chose
-// the background, on which a fixed red or grey may not be legible, and what
-// the tint says is also in the row's text.
+// How the list draws a row: grey for containers, the protective entry, the
+// entries Windows does not read and the partitions it runs from (none of
+// them is changed), red for hidden partitions and the IDs of recovery and
+// vendor partitions (a hidden basic-data GPT partition too). Red wins over
+// grey. In a high-contrast theme every row keeps the theme's colours: the
+// theme chose the background, on which a fixed red or grey may not be
+// legible, and what the tint says is also in the row's text.
 enum class RowTint { Normal, Grey, Red };
 RowTint TintOfRow(const PartitionRows& rows, int row, bool highContrast);
 

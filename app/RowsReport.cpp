@@ -4,6 +4,7 @@
 
 #include "scan/DiskFormat.h"
 #include "scan/GptTypes.h"
+#include "text/Gbk.h"
 #include "text/Texts.h"
 
 namespace quorvane {
@@ -28,7 +29,44 @@ std::string JsonString(const std::string& utf8) {
     return out + "\"";
 }
 
+void AppendByteEscape(std::string& out, unsigned char byte) {
+    char escape[8];
+    std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+    out += escape;
+}
+
+// Second bytes of GBK run from 0x40 to 0xFE, 0x7F excepted.
+bool IsGbkTrailByte(unsigned char byte) {
+    return byte >= 0x40 && byte <= 0xFE && byte != 0x7F;
+}
+
 }  // namespace
+
+std::string OneLineText(std::string_view gbk) {
+    std::string out;
+    for (size_t i = 0; i < gbk.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(gbk[i]);
+        if (IsGbkLeadByte(byte)) {
+            if (i + 1 < gbk.size() && IsGbkTrailByte(static_cast<unsigned char>(gbk[i + 1]))) {
+                out += gbk.substr(i, 2);
+                ++i;
+            } else {
+                AppendByteEscape(out, byte);
+            }
+        } else if (byte == '\\') {
+            out += "\\\\";
+        } else if (byte == '\t') {
+            out += "\\t";
+        } else if (byte == '\n') {
+            out += "\\n";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            AppendByteEscape(out, byte);
+        } else {
+            out += static_cast<char>(byte);
+        }
+    }
+    return out;
+}
 
 std::string RowsTable(const PartitionRows& rows) {
     static const char* const headers[ColumnCount] = {
@@ -44,7 +82,7 @@ std::string RowsTable(const PartitionRows& rows) {
     for (int row = 0; row < rows.Count(); ++row) {
         for (int column = 0; column < ColumnCount; ++column) {
             if (column) text += '\t';
-            text += rows.Cell(row, column);
+            text += OneLineText(rows.Cell(row, column));
         }
         text += '\n';
     }
@@ -74,6 +112,8 @@ std::string RowsJson(const PartitionRows& rows, const Utf8FromGbk& toUtf8) {
         if (side.gptHeader != GptHeaderUse::None)
             json += std::string("\"gpt_header\": \"") +
                     (side.gptHeader == GptHeaderUse::Backup ? "backup" : "primary") + "\", ";
+        json += std::string("\"system\": ") + (side.keepsWindowsRunning ? "true" : "false") +
+                ", \"windows_reads_otherwise\": " + (side.layoutDiffers ? "true" : "false") + ", ";
         json += std::string("\"entry_sector_position\": ") + std::to_string(side.entrySectorPosition) +
                 ", \"id_byte_offset\": " + std::to_string(side.idByteOffset) + ", \"start\": \"" +
                 PartitionStartText(side.partitionStart) + "\", \"windows_partition\": " + windowsPartition +

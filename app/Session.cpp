@@ -34,8 +34,9 @@ void Session::Start(const std::vector<std::string>& parameters) {
     ScanWithTemporaryLetters();
     shell_.SelectRow(0);
 
-    const CommandOutcome outcome = ProcessCommandLine(parameters, rows_);
+    CommandOutcome outcome = ProcessCommandLine(parameters, rows_);
     if (outcome.verdict == CommandVerdict::WindowMode) return;
+    information_ = std::move(outcome.information);
     if (outcome.verdict == CommandVerdict::Invalid) exitCode_ = ExitInvalidCommand;
     if (!outcome.restoreFile.empty())
         RestoreAndClose(outcome.restoreFile);
@@ -44,7 +45,8 @@ void Session::Start(const std::vector<std::string>& parameters) {
     else
         shell_.RequestClose();
     // Partitions on a disk that could not be read were not looked at.
-    if (outcome.changesEveryMatch && !lastScan_.Complete()) exitCode_ = ExitNotApplied;
+    matchesUnconfirmed_ = outcome.changesEveryMatch && !lastScan_.Complete();
+    if (matchesUnconfirmed_) exitCode_ = ExitNotApplied;
 }
 
 void Session::ScanWithTemporaryLetters() {

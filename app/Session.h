@@ -39,6 +39,7 @@ class Session {
     Session(Platform& platform, Shell& shell) : platform_(platform), shell_(shell) {}
 
     PartitionRows& Rows() { return rows_; }
+    const PartitionRows& Rows() const { return rows_; }
     const std::string& HelpText() const { return helpText_; }
 
     // From process start to the message loop: help switch, version test,
@@ -71,6 +72,13 @@ class Session {
     const TemporaryDriveNames& TemporaryNames() const { return temporaryNames_; }
     // What the scan the rows come from could not read.
     const ScanReport& LastScan() const { return lastScan_; }
+    // An /F or /S ran on rows from a scan that could not read everything:
+    // partitions with the ID may lie where it could not look.
+    bool MatchesUnconfirmed() const { return matchesUnconfirmed_; }
+    // What the run has to say that is not a failure, one line each (code
+    // page 936): a label cut to its file system's limit. Programs without a
+    // window print it on standard output; the window shows no box for it.
+    const std::vector<std::string>& Information() const { return information_; }
 
  private:
     // The scan, the temporary drive letters and the second scan of the start.
@@ -85,6 +93,8 @@ class Session {
     std::vector<std::string> restoreProblems_;
     std::string undoFile_;
     ScanReport lastScan_;
+    bool matchesUnconfirmed_ = false;
+    std::vector<std::string> information_;
     bool closed_ = false;
     int exitCode_ = ExitDone;
 };

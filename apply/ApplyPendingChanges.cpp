@@ -69,11 +69,12 @@ ApplyOutcome ApplyPendingChanges(Platform& platform, PartitionRows& rows) {
             continue;
         }
         PlannedLabel planned{row, letter, rows.Cell(row, ColumnLabel), {}};
-        // FAT32 keeps a copy of the label in its boot sector: a partition of
-        // the MBR says so by its ID, a GPT partition (whose type says
-        // nothing of its file system) by what Windows reports of its volume.
-        const bool fat32 = rows.Side(row).gpt ? rows.Side(row).fileSystem == "FAT32"
-                                              : IsFat32Id(UpperCaseAscii(rows.Cell(row, ColumnId)));
+        // FAT32 keeps a copy of the label in its boot sector: a volume
+        // Windows reports as FAT32 has one whatever its partition's type
+        // says, and an MBR partition with a FAT32 ID is looked at too (the
+        // boot sector read decides).
+        const bool fat32 = rows.Side(row).fileSystem == "FAT32" ||
+                           (!rows.Side(row).gpt && IsFat32Id(UpperCaseAscii(rows.Cell(row, ColumnId))));
         if (fat32)
             planned.bootSectors = PlanFat32BootLabel(platform, rows, row, planned.label, failures);
         labels.push_back(std::move(planned));
@@ -122,7 +123,7 @@ ApplyOutcome ApplyPendingChanges(Platform& platform, PartitionRows& rows) {
     // The boot sectors go before the partition tables: an ID changed to or
     // from an empty or extended entry renumbers the partitions, and with them
     // what the temporary names point at.
-    WritePlannedTableSectors(platform, tables, failures);
+    WritePlannedTableSectors(platform, rows, tables, *outcome.undoFile, failures);
     return outcome;
 }
 

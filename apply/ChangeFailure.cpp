@@ -31,6 +31,15 @@ const char* CauseText(FailureCause cause) {
         case FailureCause::UnknownCode: return texts::FailUnknownCode;
         case FailureCause::IdWidth: return texts::FailIdWidth;
         case FailureCause::GptMismatch: return texts::FailGptMismatch;
+        case FailureCause::KeepsWindowsRunning: return texts::RefuseSystem;
+        case FailureCause::LayoutDiffers: return texts::RefuseLayoutDiffers;
+        case FailureCause::OtherScheme: return texts::RefuseOtherScheme;
+        case FailureCause::Pooled: return texts::RefusePooled;
+        case FailureCause::VolumeInUse: return texts::FailVolumeInUse;
+        case FailureCause::DiskVolumeInUse: return texts::FailDiskVolumeInUse;
+        case FailureCause::BootCopyInUse: return texts::FailBootCopyInUse;
+        case FailureCause::SizeUnknown: return texts::FailSizeUnknown;
+        case FailureCause::GptHalfChanged: return texts::FailGptHalfChanged;
     }
     return "";
 }
@@ -46,8 +55,13 @@ std::string DescribeFailure(const PartitionRows& rows, const ChangeFailure& fail
     std::string text = texts::FailureDisk;
     text += rows.Cell(failure.row, ColumnDisk);
     const std::string& partition = rows.Cell(failure.row, ColumnPartition);
-    if (rows.Side(failure.row).scannedId == "EE") {
+    const RowSideEntries& side = rows.Side(failure.row);
+    if (side.scannedId == "EE" && partition.empty()) {
         text += texts::FailureProtective;
+    } else if (side.otherScheme && side.gpt) {
+        text += texts::FailureGptEntry + std::to_string(side.gpt->index + 1);
+    } else if (side.otherScheme) {
+        text += texts::FailureMbrEntry;
     } else if (partition.empty()) {
         text += texts::FailureContainer;
     } else {
@@ -56,6 +70,7 @@ std::string DescribeFailure(const PartitionRows& rows, const ChangeFailure& fail
     }
     text += texts::FailureColon;
     text += CauseText(failure.cause);
+    text += failure.detail;
     return text;
 }
 

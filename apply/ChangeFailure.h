@@ -33,11 +33,24 @@ enum class FailureCause {
     UnknownCode,      // a four-digit code the GPT type table does not hold
     IdWidth,          // a two-digit ID on a GPT row or a four-digit code on an MBR row
     GptMismatch,      // the GPT's primary and backup disagree or a CRC is wrong
+    KeepsWindowsRunning,  // Windows runs from it: never changed
+    LayoutDiffers,        // Windows reads the drive otherwise than its tables say
+    OtherScheme,          // an entry of the table a hybrid MBR's Windows does not read
+    Pooled,               // from or to an LDM or Storage Spaces GPT type
+    VolumeInUse,          // the partition's volume could not be locked
+    DiskVolumeInUse,      // another volume of the drive could not be locked
+    BootCopyInUse,        // the boot-sector copies needed a lock that failed
+    SizeUnknown,          // the drive's size could not be told at the scan or now
+    GptHalfChanged,       // a failed GPT write could not be put back
 };
 
 struct ChangeFailure {
+    ChangeFailure() = default;
+    ChangeFailure(int failedRow, FailureCause failureCause, std::string failureDetail = {})
+        : row(failedRow), cause(failureCause), detail(std::move(failureDetail)) {}
     int row = 0;
     FailureCause cause{};
+    std::string detail;  // after the cause's text: the undo file to restore from
     bool operator==(const ChangeFailure&) const = default;
 };
 

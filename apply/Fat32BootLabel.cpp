@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "apply/VolumeLocks.h"
 #include "scan/DiskFormat.h"
 #include "text/Gbk.h"
 
@@ -54,6 +55,17 @@ std::vector<PlannedSector> PlanFat32BootLabel(Platform& platform, const Partitio
         return {};
     }
     if (!PassesFat32Test(Head(boot.before))) return {};  // not FAT32: no label field to keep in step
+    // The copies go only where the volume's sector 0 is the disk's sector at
+    // the partition's start: anything in between (an encryption filter: a
+    // BitLocker volume shows its decrypted file system through the volume)
+    // makes them differ, and its raw sectors are not the file system's.
+    const auto disk = platform.OpenPhysicalDrive(side.drive, Access::Read);
+    std::vector<uint8_t> raw;
+    if (!disk || ReadWholeSector(*disk, side.partitionStart, raw) != PatchResult::Done) {
+        failures.push_back({row, disk ? FailureCause::Read : FailureCause::OpenDrive});
+        return {};
+    }
+    if (raw != boot.before || IsBitLockerBootSector(Head(raw))) return {};
     if (LoadLe32(boot.before.data() + Fat32SerialOffset) != boot.volumeSerial) {
         failures.push_back({row, FailureCause::VolumeReplaced});
         return {};
@@ -92,8 +104,20 @@ void WritePlannedBootSectors(Platform& platform, const std::vector<PlannedSector
         failures.push_back({row, FailureCause::OpenVolume});
         return;
     }
+    bool locked = false;
     for (size_t i = 0; i < sectors.size(); ++i) {
-        const PatchResult result = WriteIfUnchanged(*volume, sectors[i].position, sectors[i].before, sectors[i].after);
+        PatchResult result = WriteIfUnchanged(*volume, sectors[i].position, sectors[i].before, sectors[i].after);
+        // Windows lets a volume handle write the boot sectors of a mounted
+        // volume (KB942448); where it refuses, the write is tried once more
+        // under the volume's lock.
+        if (result == PatchResult::WriteFailed && !locked) {
+            locked = LockWithRetries(platform, *volume);
+            if (!locked) {
+                failures.push_back({row, FailureCause::BootCopyInUse});
+                return;
+            }
+            result = WriteIfUnchanged(*volume, sectors[i].position, sectors[i].before, sectors[i].after);
+        }
         if (result == PatchResult::Done) continue;
         // The backup goes only with the boot sector.
         failures.push_back({row, i == 0 ? CauseOf(result) : FailureCause::BackupBoot});

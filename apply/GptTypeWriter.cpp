@@ -20,8 +20,10 @@ bool IsHexDigits(std::string_view text) {
     });
 }
 
-bool IsDynamicCode(std::string_view code) {
-    return code == LdmDataCode || code == LdmMetadataCode;
+// Partitions of a dynamic disk's LDM database or of a Storage Spaces pool
+// belong to it, not to a volume of their own.
+bool IsPooledCode(std::string_view code) {
+    return code == LdmDataCode || code == LdmMetadataCode || code == StorageSpacesCode;
 }
 
 // Both tables as they are now, when they are whole and agree with each
@@ -88,6 +90,11 @@ void PlanTable(const GptTable& before, const std::vector<uint8_t>& array, const 
 
 std::optional<FailureCause> RefuseIdText(const PartitionRows& rows, int row, std::string_view text) {
     const RowSideEntries& side = rows.Side(row);
+    if (UpperCaseAscii(text) != side.scannedId) {
+        if (side.otherScheme) return FailureCause::OtherScheme;
+        if (side.keepsWindowsRunning) return FailureCause::KeepsWindowsRunning;
+        if (side.layoutDiffers) return FailureCause::LayoutDiffers;
+    }
     const bool hex = !text.empty() && IsHexDigits(text);
     if (!side.gpt) {
         if (hex && text.size() == 4) return FailureCause::IdWidth;
@@ -99,7 +106,7 @@ std::optional<FailureCause> RefuseIdText(const PartitionRows& rows, int row, std
     if (!hex || text.size() != 4) return FailureCause::BadId;
     const std::string code = UpperCaseAscii(text);
     if (!FindGptTypeByCode(code)) return FailureCause::UnknownCode;
-    if (IsDynamicCode(code) || IsDynamicCode(side.scannedId)) return FailureCause::Dynamic;
+    if (IsPooledCode(code) || IsPooledCode(side.scannedId)) return FailureCause::Pooled;
     return std::nullopt;
 }
 
@@ -128,8 +135,14 @@ std::vector<PlannedSector> PlanGptTypes(Platform& platform, const PartitionRows&
     std::vector<uint32_t> entries;
     for (const int row : accepted) {
         const GptEntrySide& entry = *rows.Side(row).gpt;
+        // A table rewritten since the scan may hold fewer entries, or entries
+        // of another size: the index is checked before it is used.
+        if (entry.index >= primary.entryCount || entry.entry.size() != primary.entrySize) {
+            failures.push_back({row, FailureCause::Stale});
+            continue;
+        }
         uint8_t* now = array.data() + size_t{entry.index} * primary.entrySize;
-        if (entry.index >= primary.entryCount || !std::equal(entry.entry.begin(), entry.entry.end(), now)) {
+        if (!std::equal(entry.entry.begin(), entry.entry.end(), now)) {
             failures.push_back({row, FailureCause::Stale});
             continue;
         }

@@ -18,9 +18,10 @@
 namespace quorvane {
 
 // Why the row's ID text is refused as its new type, before anything is read:
-// a four-digit code on an MBR row or a shorter one on a GPT row, a code the
-// table does not know, a change from or to the dynamic-disk codes; MBR rows
-// are judged by the MBR rules.
+// a row Windows does not read, runs from, or reads otherwise (its drive's
+// layout differs); a four-digit code on an MBR row or a shorter one on a GPT
+// row, a code the table does not know, a change from or to the codes of LDM
+// and Storage Spaces; MBR rows are judged by the MBR rules.
 std::optional<FailureCause> RefuseIdText(const PartitionRows& rows, int row, std::string_view text);
 
 // Plans the changed GPT rows of one drive (it only reads): the drive must

@@ -1,9 +1,12 @@
 #include "apply/PartitionIdWriter.h"
 
+#include <algorithm>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "apply/GptTypeWriter.h"
+#include "apply/VolumeLocks.h"
 #include "text/Texts.h"
 
 #include "apply/SectorPatch.h"
@@ -100,7 +103,8 @@ std::optional<uint8_t> ParseIdText(std::string_view idText) {
 std::optional<FailureCause> RefuseIdChange(const PartitionRows& rows, int row, uint8_t newId) {
     const RowSideEntries& side = rows.Side(row);
     const auto scanned = ParseIdText(side.scannedId).value_or(EmptyType);
-    if (side.gptDisk) return FailureCause::GptDisk;
+    // The protective entry of a hybrid MBR guards its GPT as on a GPT disk.
+    if (side.gptDisk || scanned == ProtectiveType) return FailureCause::GptDisk;
     if (newId == ProtectiveType) return FailureCause::ToProtective;
     if (scanned == DynamicType || newId == DynamicType) return FailureCause::Dynamic;
     if (IsExtendedType(scanned)) {
@@ -121,7 +125,11 @@ std::optional<FailureCause> RefuseIdChange(const PartitionRows& rows, int row, u
 }
 
 std::optional<FailureCause> CheckDiskIdentity(SectorDevice& device, const DiskIdentity& scanned) {
-    if (device.Size() != scanned.size) return FailureCause::Replaced;
+    // Without its size a drive cannot be told from another with the same
+    // disk signature.
+    const std::optional<uint64_t> size = device.Size();
+    if (!scanned.size || !size) return FailureCause::SizeUnknown;
+    if (size != scanned.size) return FailureCause::Replaced;
     std::vector<uint8_t> mbr;
     const PatchResult read = ReadWholeSector(device, 0, mbr);
     if (read != PatchResult::Done) return CauseOf(read);
@@ -157,51 +165,74 @@ std::vector<PlannedSector> PlanPartitionIds(Platform& platform, PartitionRows& r
     return plan;
 }
 
-void WritePlannedTableSectors(Platform& platform, const std::vector<PlannedSector>& sectors,
-                              ChangeFailures& failures) {
-    const auto failAll = [&failures](const PlannedSector& sector, FailureCause cause) {
-        for (const int row : sector.rows) failures.push_back({row, cause});
+void WritePlannedTableSectors(Platform& platform, const PartitionRows& rows, const std::vector<PlannedSector>& sectors,
+                              const std::string& undoFile, ChangeFailures& failures) {
+    const auto failAll = [&failures](const PlannedSector& sector, FailureCause cause, const std::string& detail = {}) {
+        for (const int row : sector.rows) failures.push_back({row, cause, detail});
     };
+    const std::vector<PlannedLock> locks = PlanVolumeLocks(rows, sectors);
     for (size_t first = 0; first < sectors.size();) {
         // The sectors of one drive, in plan order, through one handle.
         size_t end = first;
         while (end < sectors.size() && sectors[end].drive == sectors[first].drive) ++end;
-        const auto device = platform.OpenPhysicalDrive(sectors[first].drive, Access::ReadWrite);
+        const std::vector<PlannedSector> drive(sectors.begin() + first, sectors.begin() + end);
+        first = end;
+        // Every volume whose entry changes is locked first; if one cannot
+        // be, nothing of the drive is written (one GPT change carries all of
+        // the drive's rows, and an MBR sector may carry several).
+        VolumeLocks held;
+        ChangeFailures lockFailures;
+        if (!held.LockDrive(platform, drive.front().drive, rows, locks, lockFailures)) {
+            std::set<int> told;
+            for (const ChangeFailure& failure : lockFailures) told.insert(failure.row);
+            failures.insert(failures.end(), lockFailures.begin(), lockFailures.end());
+            for (const PlannedSector& sector : drive)
+                for (const int row : sector.rows)
+                    if (told.insert(row).second) failures.push_back({row, FailureCause::DiskVolumeInUse});
+            continue;
+        }
+        const auto device = platform.OpenPhysicalDrive(drive.front().drive, Access::ReadWrite);
         std::optional<FailureCause> cause;
         if (!device)
             cause = FailureCause::OpenDrive;
         else
-            cause = CheckDiskIdentity(*device, sectors[first].disk);
+            cause = CheckDiskIdentity(*device, drive.front().disk);
         bool written = false;
         // A GPT change is one whole: its sectors (both copies) are written
         // until one fails; then none follows, and those written, the failed
         // one too, are put back, so that each copy stays whole and right.
         std::vector<size_t> gptWritten;
         bool gptFailed = false;
-        for (size_t i = first; i < end; ++i) {
+        for (size_t i = 0; i < drive.size(); ++i) {
             if (cause) {
-                failAll(sectors[i], *cause);
+                failAll(drive[i], *cause);
                 continue;
             }
-            const bool gpt = sectors[i].kind == UndoKind::GptSector;
+            const bool gpt = drive[i].kind == UndoKind::GptSector;
             if (gpt && gptFailed) continue;  // its rows have failed already
-            const PatchResult result = WriteIfUnchanged(*device, sectors[i].position, sectors[i].before, sectors[i].after);
+            const PatchResult result = WriteIfUnchanged(*device, drive[i].position, drive[i].before, drive[i].after);
             if (result == PatchResult::Done) {
                 written = true;
                 if (gpt) gptWritten.push_back(i);
                 continue;
             }
-            failAll(sectors[i], CauseOf(result));
+            failAll(drive[i], CauseOf(result));
             if (!gpt) continue;
             gptFailed = true;
             gptWritten.push_back(i);
+            bool whole = true;
             for (auto back = gptWritten.rbegin(); back != gptWritten.rend(); ++back)
-                static_cast<void>(PutBack(*device, sectors[*back].position, sectors[*back].before, sectors[*back].after));
+                whole = PutBack(*device, drive[*back].position, drive[*back].before, drive[*back].after) ==
+                            PatchResult::Done &&
+                        whole;
+            // A copy may be left half changed: the undo file has every
+            // sector of the change as it was.
+            if (!whole) failAll(drive[i], FailureCause::GptHalfChanged, undoFile);
         }
-        // Let Windows see the new types without a reboot; an image or a
-        // system that cannot re-read the layout still has the bytes on disk.
+        // Let Windows see the new types without a reboot (the volumes are
+        // still locked); an image or a system that cannot re-read the layout
+        // still has the bytes on disk.
         if (written) static_cast<void>(device->RefreshLayout());
-        first = end;
     }
 }
 

@@ -40,12 +40,15 @@ std::optional<FailureCause> RefuseIdChange(const PartitionRows& rows, int row, u
 std::vector<PlannedSector> PlanPartitionIds(Platform& platform, PartitionRows& rows, ChangeFailures& failures);
 
 // Writes the planned table sectors, each only if it still holds what was
-// read, after checking again that each drive holds the disk the scan saw.
-void WritePlannedTableSectors(Platform& platform, const std::vector<PlannedSector>& sectors,
-                              ChangeFailures& failures);
+// read, after locking the volumes of the changed rows and checking again
+// that each drive holds the disk the scan saw. A GPT change that cannot be
+// put back after a failed write names `undoFile` in its failure.
+void WritePlannedTableSectors(Platform& platform, const PartitionRows& rows, const std::vector<PlannedSector>& sectors,
+                              const std::string& undoFile, ChangeFailures& failures);
 
 // Whether the drive still holds the disk the scan saw: its size and the disk
-// signature of its MBR.
+// signature of its MBR. A size that cannot be told, now or at the scan, is
+// no proof.
 std::optional<FailureCause> CheckDiskIdentity(SectorDevice& device, const DiskIdentity& scanned);
 
 }  // namespace quorvane

@@ -17,7 +17,9 @@ std::optional<char> FirstFreeDriveLetter(Platform& platform) {
 TemporaryDriveNames AssignTemporaryDriveLetters(Platform& platform, const PartitionRows& rows) {
     TemporaryDriveNames names;
     for (const DeviceMapEntry& entry : rows.DeviceMap()) {
-        if (RowLetter(rows, entry.row) != 0) continue;
+        // Where Windows reads the disk otherwise, its partition devices may
+        // lie elsewhere than the rows show.
+        if (RowLetter(rows, entry.row) != 0 || rows.Side(entry.row).layoutDiffers) continue;
         // Windows gives a GPT partition a letter only when it holds basic
         // data and does not carry the no-drive-letter attribute.
         const auto& gpt = rows.Side(entry.row).gpt;

@@ -39,6 +39,7 @@ file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/version.txt CONTENT "@PROJECT_
 add_library(quorvane_win32 STATIC
   app/Win32Start.cpp
   platform/win32/Win32Platform.cpp
+  platform/win32/Win32SystemView.cpp
   platform/win32/WideText.cpp
   platform/win32/ConsoleStream.cpp
   platform/win32/Elevation.cpp)

@@ -52,10 +52,6 @@ bool SaysFat32(const Bytes& sector) {
     return UpperGbk(std::string(reinterpret_cast<const char*>(&sector[0x52]), 5)) == "FAT32";
 }
 
-bool IsFat32IdText(const std::string& id) {
-    return id == "0B" || id == "0C" || id == "1B" || id == "1C" || id == "BC";
-}
-
 std::string Padded(std::string label) {
     label.resize(11, ' ');
     return label;
@@ -308,7 +304,7 @@ class Checker {
     // Windows gives a GPT partition a letter only when it holds basic data
     // and lacks the no-drive-letter attribute (bit 63).
     static bool TakesLetter(const ExpectedRow& e) {
-        return e.windowsNumber && (!e.gpt || (e.code == "0700" && (e.gptEntry[55] & 0x80) == 0));
+        return e.windowsNumber && !e.layoutDiffers && (!e.gpt || (e.code == "0700" && (e.gptEntry[55] & 0x80) == 0));
     }
 
     std::vector<RowFacts> Facts(const PartitionRows& rows) const {
@@ -321,7 +317,8 @@ class Checker {
                              side.scannedLabel,
                              side.drive,
                              {side.drive, side.entrySectorPosition, side.idByteOffset},
-                             rowsMatch_ ? expected_.rows[row].gpt : side.gpt.has_value()});
+                             rowsMatch_ ? expected_.rows[row].gpt : side.gpt.has_value(),
+                             rowsMatch_ ? expected_.rows[row].otherScheme : side.otherScheme});
         }
         return facts;
     }
@@ -337,7 +334,9 @@ class Checker {
             const bool changed = UpperGbk(id) != facts[row].scannedId && id != meaning.ids[row];
             std::optional<bool> rule;
             if (facts[row].gpt)
-                rule = MustRefuseGptChange(id, facts[row].scannedId);
+                rule = facts[row].otherScheme || expected_.layoutDiffers.count(facts[row].drive)
+                           ? std::optional<bool>(true)
+                           : MustRefuseGptChange(id, facts[row].scannedId);
             else
                 rule = !byte || MustRefuseIdChange(facts, meaning.ids, expected_, row, *byte);
             bool refuse = changed && rule.value_or(false);
@@ -436,14 +435,14 @@ class Checker {
         }
         std::map<uint32_t, std::set<uint64_t>> volumeWrites;
         for (const auto& [row, plan] : labelPlans) {
-            Change change{row, true, DueOfLabel(rows, facts, row, plan, labelSectors, idSectors), false};
+            Change change{row, true, DueOfLabel(facts, row, plan, labelSectors, idSectors), false};
             const uint32_t drive = facts[row].drive;
             if (!plan.refused) {
                 WindowsVolume now(inDrive_[drive], plan.volume);
                 change.landed = now.fat && now.fat->Label() == plan.reported;
-                // The boot sectors keep a copy: on the MBR by a FAT32 ID; in a
-                // GPT partition wherever Windows mounted FAT32 (all it mounts here).
-                if (change.landed && (facts[row].gpt || IsFat32IdText(finalIds[row])))
+                // The boot sectors keep a copy wherever Windows mounted FAT32
+                // (all it mounts here), whatever the partition's ID.
+                if (change.landed)
                     change.landed =
                         !plan.backupUnreachable &&
                         FieldAt(*inDrive_[drive], plan.volume.start + 0x47) == Padded(plan.reported) &&
@@ -541,7 +540,8 @@ class Checker {
                           std::map<uint32_t, std::vector<std::pair<uint64_t, size_t>>>& allowedRanges) {
         const RowFacts& f = facts[row];
         Change change{row, false, Due::Either, false};
-        const auto rule = MustRefuseGptChange(id, f.scannedId);
+        const auto rule = f.otherScheme || expected_.layoutDiffers.count(f.drive) ? std::optional<bool>(true)
+                                                                                 : MustRefuseGptChange(id, f.scannedId);
         const auto places = PlacesOfGptRow(f);
         const bool present = f.drive < inDrive_.size() && !removed_.count(f.drive);
         // A label change writing one of its sectors may undo it.
@@ -716,7 +716,7 @@ class Checker {
         return plan;
     }
 
-    Due DueOfLabel(const PartitionRows& rows, const std::vector<RowFacts>& facts, int row,
+    Due DueOfLabel(const std::vector<RowFacts>& facts, int row,
                    const LabelPlan& plan, const std::map<uint32_t, std::map<uint64_t, int>>& labelSectors,
                    const std::map<uint32_t, std::set<uint64_t>>& idSectors) const {
         const uint32_t drive = facts[row].drive;
@@ -727,8 +727,7 @@ class Checker {
             shared = shared || labelSectors.at(drive).at(sector) > 1 ||
                      (ids != idSectors.end() && ids->second.count(sector));
         if (shared) return Due::Unknown;
-        if (plan.backupUnreachable && (facts[row].gpt || IsFat32IdText(UpperGbk(rows.Cell(row, ColumnId)))))
-            return Due::Either;
+        if (plan.backupUnreachable) return Due::Either;
         return Healthy() && rowsMatch_ && expected_.readWhole.count(drive) ? Due::Land : Due::Either;
     }
 

@@ -1,5 +1,7 @@
 #include "fuzz/Oracle.h"
 
+#include <tuple>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -14,6 +16,7 @@ constexpr char KindPrimary[] = "\xD6\xF7";                   // "主"
 constexpr char KindExtended[] = "\xC0\xA9\xD5\xB9";          // "扩展"
 constexpr char KindLogical[] = "\xC2\xDF\xBC\xAD";           // "逻辑"
 constexpr char ActiveSuffix[] = "\xA3\xAC\xBB\xEE\xB6\xAF";  // "，活动"
+constexpr char OtherSchemeSuffix[] = "\xA3\xACWindows \xB2\xBB\xB6\xC1\xC8\xA1";  // "，Windows 不读取"
 
 struct Slot {
     uint8_t boot = 0, type = 0;
@@ -84,12 +87,15 @@ struct DriveWalk {
 // backup at the last LBA.
 void AddGptRows(const MemoryImage& image, uint32_t drive, uint32_t unit, const std::vector<Fault>* faults,
                 DriveWalk& walk) {
+    // A hybrid MBR is read as an MBR (see WalkDrive): its GPT rows are listed
+    // without numbers, as a table Windows does not read.
+    const bool numbered = walk.gpt;
     const uint64_t sectors = image.Size() / unit;
     std::optional<GptView> table;
     if (sectors >= 3) table = ReadGptAt(image, drive, 1, unit, faults);
     if (!table && sectors >= 3) table = ReadGptAt(image, drive, sectors - 1, unit, faults);
     if (!table) {
-        walk.readWhole = false;
+        walk.readWhole = walk.readWhole && !numbered;
         return;
     }
     uint32_t number = 0;
@@ -100,10 +106,11 @@ void AddGptRows(const MemoryImage& image, uint32_t drive, uint32_t unit, const s
         const uint64_t at = table->EntryPosition(index, unit);
         row.place = {drive, at / unit * unit, static_cast<uint32_t>(at % unit)};
         row.disk = std::to_string(drive + 1);
-        row.shown = std::to_string(++number);
-        row.kind = "GPT";
+        row.kind = numbered ? std::string("GPT") : std::string("GPT") + OtherSchemeSuffix;
         row.start = Le(entry + 32, 8) * unit;
-        row.windowsNumber = number;
+        if (numbered) row.shown = std::to_string(++number);
+        if (numbered) row.windowsNumber = number;
+        row.otherScheme = !numbered;
         row.gpt = true;
         row.gptEntry.assign(entry, entry + table->entrySize);
         if (const KnownGptType* known = KnownGptTypeOfGuid(entry)) row.code = known->code;
@@ -135,12 +142,18 @@ DriveWalk WalkDrive(const MemoryImage& image, uint32_t drive, uint32_t unit, con
         walk.readWhole = false;
         return walk;
     }
+    // A protective entry alone makes a GPT disk; beside other entries it is
+    // a hybrid MBR, which Windows reads as an MBR (the EE entry one more
+    // primary partition), its GPT a table Windows does not read.
     uint32_t primaries = 0;
+    bool protective = false, others = false;
     for (int slot = 0; slot < 4; ++slot) {
         const uint8_t type = SlotOf(*mbr, slot).type;
-        walk.gpt = walk.gpt || type == 0xEE;
+        protective = protective || type == 0xEE;
+        others = others || (type != 0x00 && type != 0xEE);
         if (type != 0x00 && !IsContainer(type)) ++primaries;
     }
+    walk.gpt = protective && !others;
     uint32_t shown = 0, primary = 0, logical = 0;
     bool gptListed = false;
     std::set<uint64_t> tables{0};
@@ -151,7 +164,7 @@ DriveWalk WalkDrive(const MemoryImage& image, uint32_t drive, uint32_t unit, con
         row.start = entry.first * unit;
         row.kind = std::string(IsContainer(entry.type) ? KindExtended : KindPrimary) +
                    (entry.boot == 0x80 ? ActiveSuffix : "");
-        if (entry.type == 0xEE) {  // the protective entry: no number; the GPT's partitions follow once
+        if (entry.type == 0xEE && walk.gpt) {  // the protective entry: no number; the GPT's partitions follow once
             walk.rows.push_back(row);
             if (!gptListed) AddGptRows(image, drive, unit, faults, walk);
             gptListed = true;
@@ -159,8 +172,10 @@ DriveWalk WalkDrive(const MemoryImage& image, uint32_t drive, uint32_t unit, con
         }
         if (!IsContainer(entry.type)) {
             row.shown = std::to_string(++shown);
-            if (!walk.gpt) row.windowsNumber = ++primary;
+            row.windowsNumber = ++primary;
             walk.rows.push_back(row);
+            if (entry.type == 0xEE && !gptListed) AddGptRows(image, drive, unit, faults, walk);
+            gptListed = gptListed || entry.type == 0xEE;
             continue;
         }
         const EntryPlace container = row.place;
@@ -187,6 +202,18 @@ DriveWalk WalkDrive(const MemoryImage& image, uint32_t drive, uint32_t unit, con
         }
     }
     return walk;
+}
+
+// The partitions of a walk that Windows numbers: number, start, length and
+// type, as a second reader of the disk would compare them.
+std::vector<std::tuple<uint32_t, uint64_t, std::vector<uint8_t>>> Numbered(const DriveWalk& walk) {
+    std::vector<std::tuple<uint32_t, uint64_t, std::vector<uint8_t>>> numbered;
+    for (const ExpectedRow& row : walk.rows) {
+        if (!row.windowsNumber) continue;
+        std::vector<uint8_t> entry = row.gpt ? row.gptEntry : std::vector<uint8_t>(row.entry.begin(), row.entry.end());
+        numbered.emplace_back(*row.windowsNumber, row.start, std::move(entry));
+    }
+    return numbered;
 }
 
 }  // namespace
@@ -304,6 +331,11 @@ ExpectedScan ExpectScan(const std::vector<SharedMemoryImage>& images, std::optio
             scan.readWhole.insert(drive);
         else
             unread = true;
+        // Windows reads the whole disk: where the scan listed other
+        // partitions (a read failed, or the rows ran out), its layout differs
+        // and nothing on the drive is changed.
+        bool differs = Numbered(seen) != Numbered(truth);
+        const size_t first = scan.rows.size();
         for (const ExpectedRow& row : seen.rows) {
             if (scan.rows.size() == MostRows) {
                 // The walk stops at the first entry without a row; a chain
@@ -313,6 +345,13 @@ ExpectedScan ExpectScan(const std::vector<SharedMemoryImage>& images, std::optio
                 break;
             }
             scan.rows.push_back(row);
+        }
+        // Partitions past the last row are partitions to Windows all the same.
+        for (size_t i = scan.rows.size() - first; i < seen.rows.size(); ++i)
+            differs = differs || seen.rows[i].windowsNumber.has_value();
+        if (differs) {
+            scan.layoutDiffers.insert(drive);
+            for (size_t i = first; i < scan.rows.size(); ++i) scan.rows[i].layoutDiffers = true;
         }
     }
     scan.complete = countRead && !unread && !full && opened == wanted;
@@ -351,7 +390,13 @@ CommandMeaning MeanCommand(const std::vector<std::string>& parameters, const std
         const std::string id = UpperGbk(parameters[1]), value = UpperGbk(parameters[2]);
         if (option == "/S" && (id == "05" || id == "0F")) return meaning;
         for (size_t row = 0; row < rows.size(); ++row)
-            if (meaning.ids[row] == id) (option == "/F" ? meaning.ids[row] : meaning.labels[row]) = value;
+            if (meaning.ids[row] == id) {
+                // /S cuts each label as /L does (the disks here hold FAT only).
+                if (option == "/F")
+                    meaning.ids[row] = value;
+                else
+                    meaning.labels[row] = CutGbk(value, 11);
+            }
         meaning.verdict = Verdict::Apply;
         meaning.everyMatch = true;
         return meaning;
@@ -375,7 +420,10 @@ bool MustRefuseIdChange(const std::vector<RowFacts>& rows, const std::vector<std
                         const ExpectedScan& truth, int row, uint8_t newId) {
     const RowFacts& facts = rows[row];
     const uint8_t scanned = ParseId(facts.scannedId).value_or(0);
-    if (truth.gptDrives.count(facts.drive) || newId == 0xEE || scanned == 0x42 || newId == 0x42) return true;
+    if (truth.gptDrives.count(facts.drive) || truth.layoutDiffers.count(facts.drive) || facts.otherScheme ||
+        newId == 0xEE || scanned == 0xEE ||
+        scanned == 0x42 || newId == 0x42)
+        return true;
     if (IsContainer(scanned)) return truth.holdingLogicals.count(facts.place) && !IsContainer(newId);
     if (!IsContainer(newId)) return false;
     for (size_t other = 0; other < rows.size(); ++other) {
@@ -389,12 +437,14 @@ bool MustRefuseIdChange(const std::vector<RowFacts>& rows, const std::vector<std
 
 std::optional<bool> MustRefuseGptChange(const std::string& text, const std::string& scannedCode) {
     const std::string code = UpperGbk(text);
-    const bool ldmBefore = scannedCode == "4200" || scannedCode == "4201";
+    // LDM data and metadata, and Storage Spaces pool members.
+    const auto pooled = [](const std::string& c) { return c == "4200" || c == "4201" || c == "4202"; };
+    const bool ldmBefore = pooled(scannedCode);
     if (code.size() != 4 || !std::all_of(code.begin(), code.end(), [](char c) {
             return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
         }))
         return true;
-    if (ldmBefore || code == "4200" || code == "4201") return true;
+    if (ldmBefore || pooled(code)) return true;
     if (KnownGptTypeOfCode(code)) return false;
     return std::nullopt;
 }

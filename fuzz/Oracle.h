@@ -90,13 +90,18 @@ struct ExpectedRow {
     bool gpt = false;
     std::vector<uint8_t> gptEntry;
     std::optional<std::string> code;
+    bool otherScheme = false;  // a hybrid MBR's GPT, which Windows does not read
+    bool layoutDiffers = false;  // on a drive whose layout Windows reads otherwise
 };
 
 struct ExpectedScan {
     std::vector<ExpectedRow> rows;  // at most MostRows
     bool complete = true;
     std::set<uint32_t> readWhole;          // drives whose every table sector was read
-    std::set<uint32_t> gptDrives;          // an EE entry in the MBR
+    std::set<uint32_t> gptDrives;          // an EE entry alone in the MBR
+    // Drives the scan listed otherwise than Windows reads them (a failed
+    // read, rows run out): never written, no temporary letters.
+    std::set<uint32_t> layoutDiffers;
     // Containers with a non-empty logical partition, or whose chain could not
     // be read or listed to its end.
     std::set<EntryPlace> holdingLogicals;
@@ -127,6 +132,7 @@ struct RowFacts {
     uint32_t drive = 0;
     EntryPlace place;
     bool gpt = false;  // a GPT partition's row
+    bool otherScheme = false;  // a row of the table Windows does not read
 };
 
 // What the cells of the rows must hold once the command line was taken.

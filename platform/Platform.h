@@ -3,6 +3,7 @@
 // tests and tools implement it over disk image files (platform/image).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -44,6 +45,44 @@ class SectorDevice {
     // Whether the last failed Read failed because the drive holds no medium
     // (an empty card reader: ERROR_NOT_READY or ERROR_NO_MEDIA_IN_DRIVE).
     virtual bool NoMedium() const = 0;
+    // On a volume handle: FSCTL_LOCK_VOLUME (fails while any other handle
+    // has the volume open) and FSCTL_DISMOUNT_VOLUME. Closing the handle
+    // ends the lock. A physical drive answers false to both.
+    virtual bool LockVolume() = 0;
+    virtual bool DismountVolume() = 0;
+};
+
+// IOCTL_DISK_GET_DRIVE_LAYOUT_EX: the partitions as Windows itself reads the
+// disk. Windows answers from its own copy, read when the disk arrived or at
+// the last IOCTL_DISK_UPDATE_PROPERTIES, not from the sectors as they are.
+enum class PartitionStyle { Mbr, Gpt, Raw };
+struct LayoutEntry {
+    uint32_t number = 0;  // PartitionNumber: 0 for an empty slot or a container
+    uint64_t offset = 0;  // StartingOffset, bytes
+    uint64_t length = 0;  // PartitionLength, bytes
+    uint8_t mbrType = 0;                 // PartitionType of an MBR partition
+    std::array<uint8_t, 16> gptType{};   // PartitionType of a GPT partition, as stored on disk
+    uint64_t gptAttributes = 0;
+};
+struct DriveLayout {
+    PartitionStyle style = PartitionStyle::Raw;
+    std::vector<LayoutEntry> entries;  // PartitionEntry[], in Windows' order
+};
+
+// Which volume to open for a lock: the one under a drive letter, or, for a
+// partition without one, the partition device of Windows' numbering
+// ("\\?\GLOBALROOT\Device\HarddiskD\PartitionN").
+struct VolumeName {
+    char letter = 0;
+    uint32_t drive = 0;
+    uint32_t partition = 0;
+};
+
+// What opening a volume for a lock found.
+enum class VolumeOpenStatus {
+    Opened,
+    NothingMounted,  // ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND
+    Failed,          // any other error (access denied, sharing violation, ...)
 };
 
 // What GetVolumeInformation tells of the volume under a letter.
@@ -107,6 +146,30 @@ class Platform {
 
     // GetVersion as the system reports it.
     virtual uint32_t Version() = 0;
+
+    // Windows' own view of a drive; nullopt where the IOCTL is not answered
+    // (older systems; Wine answers ERROR_NOT_SUPPORTED for disk images).
+    virtual std::optional<DriveLayout> QueryDriveLayout(uint32_t drive) = 0;
+    // A volume opened for reading and writing, to be locked before its
+    // partition's entry changes; `status` tells why there is none.
+    virtual std::unique_ptr<SectorDevice> OpenVolumeToLock(const VolumeName& name, VolumeOpenStatus& status) = 0;
+    // Waits; the pause between two tries of a lock (Sleep).
+    virtual void Pause(uint32_t milliseconds) = 0;
+
+    // What keeps Windows running, as the system tells it. Paths and device
+    // names in code page 936; empty where the system does not tell.
+    // GetWindowsDirectoryW ("C:\Windows").
+    virtual std::string WindowsDirectory() = 0;
+    // The page files: HKLM\SYSTEM\CurrentControlSet\Control\Session
+    // Manager\Memory Management, ExistingPageFiles ("\??\C:\pagefile.sys"),
+    // or PagingFiles ("C:\pagefile.sys 0 0") where that value is missing.
+    virtual std::vector<std::string> PageFiles() = 0;
+    // HKLM\SYSTEM\Setup, SystemPartition: the partition the firmware boots
+    // from ("\Device\HarddiskVolume1" or "\Device\Harddisk0\Partition1").
+    virtual std::string SystemPartition() = 0;
+    // The first disk extent of a volume named by its NT device name
+    // ("\Device\HarddiskVolume1"); all zero when the query fails.
+    virtual VolumeExtent DeviceExtent(const std::string& ntDevice) = 0;
 };
 
 // Windows 95, 98 and Me: the non-NT platform bit with version 4.0 or later.

@@ -1,5 +1,8 @@
 #include "scan/DiskFormat.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "text/Gbk.h"
 
 namespace quorvane {
@@ -20,6 +23,18 @@ LabelLimit LabelLimitOf(std::string_view fileSystem) {
 
 std::string_view CutLabel(std::string_view label, const LabelLimit& limit) {
     return limit.characters ? CutToCharacters(label, limit.count) : CutToBytes(label, limit.count);
+}
+
+bool IsBitLockerBootSector(const Sector& sector) {
+    static constexpr uint8_t ToGoGuid[16] = {0x3B, 0xD6, 0x67, 0x49, 0x29, 0x2E, 0xD8, 0x4A,
+                                             0x83, 0x99, 0xF6, 0xA3, 0x39, 0xE3, 0xD0, 0x01};
+    const bool jump = sector[0] == 0xEB && (sector[1] == 0x52 || sector[1] == 0x58) && sector[2] == 0x90;
+    const auto oem = [&sector](const char* name) {
+        return std::equal(name, name + 8, sector.begin() + BitLockerOemOffset);
+    };
+    return jump && (oem("-FVE-FS-") ||
+                    (oem("MSWIN4.1") && std::equal(std::begin(ToGoGuid), std::end(ToGoGuid),
+                                                   sector.begin() + BitLockerToGoGuidOffset)));
 }
 
 }  // namespace quorvane

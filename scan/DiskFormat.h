@@ -142,6 +142,16 @@ inline bool PassesFat32Test(const Sector& sector) {
     return true;
 }
 
+// A BitLocker volume as the raw disk shows it: a jump (EB 52 90 or EB 58 90),
+// then "-FVE-FS-" as the OEM name; or a BitLocker To Go volume, which looks
+// like FAT32 ("MSWIN4.1") and carries the BitLocker identifier GUID
+// 4967D63B-2E29-4AD8-8399-F6A339E3D001 at byte 424. Windows shows the
+// decrypted file system through the volume handle: a label read from or
+// written into these raw sectors is not the volume's.
+inline constexpr uint32_t BitLockerOemOffset = 3;
+inline constexpr uint32_t BitLockerToGoGuidOffset = 424;
+bool IsBitLockerBootSector(const Sector& sector);
+
 // How long a volume label may be, by the file system Windows names: FAT
 // counts bytes (11), exFAT characters (11), NTFS characters (32); a file
 // system the program does not know gets the FAT limit.

@@ -24,7 +24,8 @@ void AssignDriveLetters(Platform& platform, PartitionRows& rows) {
         if (extent.startingOffset == 0) continue;
         for (int row = 0; row < rows.Count(); ++row) {
             const RowSideEntries& side = rows.Side(row);
-            if (side.drive != extent.diskNumber ||
+            // An entry of the table Windows does not read has no volume.
+            if (side.drive != extent.diskNumber || side.otherScheme ||
                 static_cast<int64_t>(side.partitionStart) != extent.startingOffset)
                 continue;
             rows.SetCell(row, ColumnLetter, std::string(1, letter));

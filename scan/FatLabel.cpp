@@ -2,6 +2,7 @@
 
 #include "scan/DiskFormat.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace quorvane {
@@ -119,6 +120,9 @@ std::optional<std::string> ReadFatRootLabel(SectorDevice& device, uint64_t parti
     ByteReader reader(device);
     const uint8_t* boot = reader.At(partitionStart, SectorSize);
     if (!boot) return std::nullopt;
+    Sector head{};
+    std::copy_n(boot, SectorSize, head.begin());
+    if (IsBitLockerBootSector(head)) return std::nullopt;  // only Windows can show its label
     const auto layout = ReadLayout(boot, partitionStart);
     if (!layout) return std::nullopt;
     RootDirectory root(reader, *layout);

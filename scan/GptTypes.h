@@ -26,6 +26,7 @@ extern const std::array<GptType, GptTypeCount> GptTypeTable;
 inline constexpr std::string_view BasicDataCode = "0700";
 inline constexpr std::string_view LdmDataCode = "4200";
 inline constexpr std::string_view LdmMetadataCode = "4201";
+inline constexpr std::string_view StorageSpacesCode = "4202";
 // Shown for a type GUID the table does not hold.
 inline constexpr std::string_view UnknownGptCode = "----";
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "scan/DiskFormat.h"
+#include "text/Texts.h"
 
 namespace quorvane {
 
@@ -52,6 +53,15 @@ int PartitionRows::AppendRow() {
 char RowLetter(const PartitionRows& rows, int row) {
     const std::string& cell = rows.Cell(row, ColumnLetter);
     return cell.empty() ? 0 : cell[0];
+}
+
+std::string KindText(const RowSideEntries& side) {
+    static const char* const kinds[] = {texts::KindPrimary, texts::KindExtended, texts::KindLogical, texts::KindGpt};
+    std::string text = kinds[static_cast<int>(side.kind)];
+    if (side.keepsWindowsRunning) text += texts::SystemSuffix;
+    if (side.active) text += texts::ActiveSuffix;
+    if (side.otherScheme) text += texts::OtherSchemeSuffix;
+    return text;
 }
 
 std::string PartitionStartText(uint64_t position) {

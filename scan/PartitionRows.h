@@ -57,6 +57,9 @@ struct GptEntrySide {
 // Which GPT header the protective entry's row was read with.
 enum class GptHeaderUse { None, Primary, Backup };
 
+// What kind of entry a row is (column "分区类型" before its states).
+enum class EntryKind : uint8_t { Primary, Extended, Logical, Gpt };
+
 // Side-table entries of one row, written only by the scan.
 struct RowSideEntries {
     uint32_t drive = 0;                // physical drive number ("磁盘" − 1)
@@ -68,8 +71,19 @@ struct RowSideEntries {
     RawEntry scannedEntry{};           // the whole 16-byte entry as read
     bool tableSigned = false;          // the entry's sector ends in 55 AA
     DiskIdentity disk;
-    bool gptDisk = false;        // the drive's MBR holds a protective entry (EE)
+    EntryKind kind = EntryKind::Primary;
+    bool active = false;         // the entry's boot indicator is 80
+    bool gptDisk = false;        // Windows reads the drive as GPT: its MBR entries are no partitions
     bool holdsLogicals = false;  // an extended container with a non-empty logical partition
+    // A hybrid MBR's other table: Windows reads the drive's MBR and this is a
+    // GPT entry, or it reads the GPT and this is an MBR entry. Never a
+    // partition to Windows: listed without a number, never changed.
+    bool otherScheme = false;
+    // Windows runs from it: its directory, a page file, the system partition,
+    // or an EFI system partition of the disk that holds Windows.
+    bool keepsWindowsRunning = false;
+    // Windows' own layout of the drive differs from its tables as read.
+    bool layoutDiffers = false;
     std::optional<GptEntrySide> gpt;              // a GPT partition's row
     GptHeaderUse gptHeader = GptHeaderUse::None;  // the protective entry's row
     // What Windows told of the row's volume, when it answered.
@@ -138,5 +152,8 @@ class PartitionRows {
 
 // Drive letter of a row, or 0 when its letter cell is empty.
 char RowLetter(const PartitionRows& rows, int row);
+
+// Column "分区类型": the kind of entry, then its states ("，系统" first).
+std::string KindText(const RowSideEntries& side);
 
 }  // namespace quorvane

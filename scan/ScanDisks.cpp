@@ -1,6 +1,7 @@
 #include "scan/ScanDisks.h"
 
 #include <algorithm>
+#include <map>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -11,6 +12,8 @@
 #include "scan/FatLabel.h"
 #include "scan/GptWalk.h"
 #include "scan/IdNameTable.h"
+#include "scan/SystemPartitions.h"
+#include "scan/WindowsLayout.h"
 #include "text/Texts.h"
 
 namespace quorvane {
@@ -50,27 +53,38 @@ class DriveWalk {
     // Whether an EBR could not be read (its chain was cut short).
     bool ReadFailed() const { return readFailed_; }
 
-    bool Walk(const Sector& mbr) {
-        // Windows reads a disk with a protective entry as GPT: the MBR's
-        // entries get no partition numbers there.
+    // `layout`: Windows' own view of the drive, when it answers.
+    bool Walk(const Sector& mbr, const std::optional<DriveLayout>& layout) {
+        bool protective = false, others = false;
         for (uint32_t slot = 0; slot < 4; ++slot) {
             const uint8_t type = ReadPartitionEntry(mbr, slot).type;
-            gptDisk_ = gptDisk_ || type == ProtectiveType;
+            protective = protective || type == ProtectiveType;
+            others = others || (type != EmptyType && type != ProtectiveType);
             if (type != EmptyType && !IsExtendedType(type)) ++mbrPartitions_;
         }
+        // A protective entry alone makes a GPT disk. Beside other entries it
+        // is a hybrid MBR, which Windows reads as an MBR ("Windows interprets
+        // hybrid MBR disks as having an MBR partition table": rEFInd's gptsync
+        // README, by the author of GPT fdisk) unless its own layout says GPT.
+        gptDisk_ = protective && (!others || (layout && layout->style == PartitionStyle::Gpt));
         for (uint32_t slot = 0; slot < 4; ++slot) {
             const PartitionEntry entry = ReadPartitionEntry(mbr, slot);
             if (entry.type == EmptyType) continue;
             const bool extended = IsExtendedType(entry.type);
-            const int row = AddRow(mbr, 0, IdByteOffsetOfSlot(slot), extended ? texts::KindExtended : texts::KindPrimary);
+            const int row = AddRow(mbr, 0, IdByteOffsetOfSlot(slot), extended ? EntryKind::Extended : EntryKind::Primary);
             if (row < 0) return false;
             rows_.MutableSide(row).partitionStart = uint64_t{entry.firstSector} * unit_;
-            if (entry.type == ProtectiveType) {
+            if (entry.type == ProtectiveType && gptDisk_) {
                 // No partition of its own: the GPT partitions follow it.
                 if (!WalkGpt(row)) return false;
             } else if (!extended) {
-                rows_.SetCell(row, ColumnPartition, Decimal(++shown_));
-                if (!gptDisk_) rows_.MutableDeviceMap().push_back({row, drive_, ++primaries_});
+                if (!gptDisk_) {
+                    rows_.SetCell(row, ColumnPartition, Decimal(++shown_));
+                    rows_.MutableDeviceMap().push_back({row, drive_, ++primaries_});
+                }
+                // A hybrid read as an MBR still lists its GPT, as a table
+                // Windows does not read.
+                if (entry.type == ProtectiveType && !WalkGpt(row)) return false;
             } else if (!WalkChain(uint64_t{entry.firstSector} * unit_, row)) {
                 return false;
             }
@@ -86,6 +100,7 @@ class DriveWalk {
         gptWalked_ = true;
         const GptRead read = ReadGpt(device_, identity_.size);
         auto& protective = rows_.MutableSide(protectiveRow);
+        if (!read.table && !gptDisk_) return true;  // a hybrid's GPT that cannot be read: nothing to list
         if (!read.table) {
             // The partitions cannot be listed; a command for every partition
             // with some ID cannot be sure it reached them all.
@@ -110,12 +125,13 @@ class DriveWalk {
             const std::string code(known ? known->code : UnknownGptCode);
             const uint64_t first = LoadLe64(entry + GptEntryFirstLba), last = LoadLe64(entry + GptEntryLastLba);
             rows_.SetCell(row, ColumnDisk, Decimal(drive_ + 1));
-            rows_.SetCell(row, ColumnPartition, Decimal(++number));
+            if (gptDisk_) rows_.SetCell(row, ColumnPartition, Decimal(++number));
             rows_.SetCell(row, ColumnId, code);
             rows_.SetCell(row, ColumnIdName, known ? known->name : texts::GptUnknownName);
-            rows_.SetCell(row, ColumnKind, texts::KindGpt);
             rows_.SetCell(row, ColumnSizeMb, MegabytesFromBytes(last >= first ? (last - first + 1) * unit_ : 0));
             auto& side = rows_.MutableSide(row);
+            side.kind = EntryKind::Gpt;
+            side.otherScheme = !gptDisk_;  // a hybrid's GPT, when Windows reads its MBR
             side.drive = drive_;
             side.scannedId = code;
             const uint64_t offset = uint64_t{index} * table.entrySize;
@@ -125,13 +141,13 @@ class DriveWalk {
             side.disk = identity_;
             side.gpt = GptEntrySide{index, std::vector<uint8_t>(entry, entry + table.entrySize), type,
                                     LoadLe64(entry + GptEntryAttributes)};
-            rows_.MutableDeviceMap().push_back({row, drive_, number});
+            if (gptDisk_) rows_.MutableDeviceMap().push_back({row, drive_, number});
         }
         return true;
     }
 
     // A row for the entry at `idByteOffset` - EntryType of `sector`.
-    int AddRow(const Sector& sector, uint64_t sectorPosition, uint32_t idByteOffset, const char* kind) {
+    int AddRow(const Sector& sector, uint64_t sectorPosition, uint32_t idByteOffset, EntryKind kind) {
         const int row = rows_.AppendRow();
         if (row < 0) return row;
         const uint32_t entryOffset = idByteOffset - EntryType;
@@ -140,11 +156,13 @@ class DriveWalk {
         rows_.SetCell(row, ColumnDisk, Decimal(drive_ + 1));
         rows_.SetCell(row, ColumnId, id);
         rows_.SetCell(row, ColumnIdName, LookupIdName(id));
-        std::string kindText = kind;
-        if (entry.bootIndicator == ActiveBootIndicator) kindText += texts::ActiveSuffix;
-        rows_.SetCell(row, ColumnKind, kindText);
         rows_.SetCell(row, ColumnSizeMb, MegabytesFromBytes(uint64_t{entry.sectorCount} * unit_));
         auto& side = rows_.MutableSide(row);
+        side.kind = kind;
+        side.active = entry.bootIndicator == ActiveBootIndicator;
+        // On a GPT disk every MBR entry but the protective one is a hybrid's
+        // table Windows does not read.
+        side.otherScheme = gptDisk_ && !(sectorPosition == 0 && entry.type == ProtectiveType);
         side.drive = drive_;
         side.scannedId = id;
         side.entrySectorPosition = sectorPosition;
@@ -173,13 +191,13 @@ class DriveWalk {
             // EBR that could not be read (it may hold one), and one that finds
             // no row left in the tables.
             if (logical.type != EmptyType || !read) rows_.MutableSide(containerRow).holdsLogicals = true;
-            const int row = AddRow(ebr, current, LogicalIdByteOffset, texts::KindLogical);
+            const int row = AddRow(ebr, current, LogicalIdByteOffset, EntryKind::Logical);
             if (row < 0) {
                 // The chain goes on past the last row: what it holds is unknown.
                 rows_.MutableSide(containerRow).holdsLogicals = true;
                 return false;
             }
-            rows_.SetCell(row, ColumnPartition, Decimal(++shown_));
+            if (!gptDisk_) rows_.SetCell(row, ColumnPartition, Decimal(++shown_));
             rows_.MutableSide(row).partitionStart = current + uint64_t{logical.firstSector} * unit_;
             // An empty entry keeps its row but Windows gives it no number,
             // nor an entry with a container's type, wherever it lies.
@@ -225,7 +243,8 @@ void ReadUnansweredLabels(Platform& platform, PartitionRows& rows, TableCache* c
     std::optional<uint32_t> openDrive;
     for (int row = 0; row < rows.Count(); ++row) {
         const RowSideEntries& side = rows.Side(row);
-        if (side.volumeSerial || side.scannedId == "00" || IsExtendedId(side.scannedId) || side.gptDisk)
+        if (side.volumeSerial || side.scannedId == "00" || IsExtendedId(side.scannedId) || side.gptDisk ||
+            side.otherScheme)
             continue;
         if (openDrive != side.drive) {
             device = cache ? cache->Open(platform, side.drive) : platform.OpenPhysicalDrive(side.drive, Access::Read);
@@ -251,6 +270,7 @@ ScanReport ScanDisks(Platform& platform, PartitionRows& rows, TableCache* cache)
     rows.Clear();
     ScanReport report;
     std::vector<DeviceMapEntry> logicalEntries;
+    std::map<uint32_t, DriveLayout> layouts;  // Windows' own view, where it answers
     const std::optional<int32_t> count = platform.DiskCount();
     report.diskCountRead = count.has_value();
     // Drive numbers can have gaps (a disk removed), and the registry's count
@@ -281,9 +301,13 @@ ScanReport ScanDisks(Platform& platform, PartitionRows& rows, TableCache* cache)
         }
         const DiskIdentity identity{LoadLe32(mbr.data() + DiskSignatureOffset), device->Size(), std::nullopt,
                                     device->LogicalSectorSize()};
+        // The scan never asks Windows to read a layout again: that would drop
+        // the volumes mounted on it.
+        const std::optional<DriveLayout> layout = platform.QueryDriveLayout(drive);
+        if (layout) layouts[drive] = *layout;
         DriveWalk walk(rows, *device, drive, identity, logicalEntries);
         // Rows stop at RowCapacity: what would not fit is left out.
-        report.rowsFull = !walk.Walk(mbr);
+        report.rowsFull = !walk.Walk(mbr, layout);
         report.drives.push_back({drive, walk.Identity()});
         if (walk.ReadFailed()) report.unreadDrives.push_back(drive);
     }
@@ -292,11 +316,16 @@ ScanReport ScanDisks(Platform& platform, PartitionRows& rows, TableCache* cache)
     report.drivesMissing = opened < wanted;
     if (opened > 0) {  // without disks there is nothing to match letters to
         AppendLogicalEntries(rows.MutableDeviceMap(), std::move(logicalEntries));
+        report.layoutDiffers = CompareWithWindowsLayouts(rows, layouts);
         AssignDriveLetters(platform, rows);
         ReadVolumeInfo(platform, rows);
         ReadUnansweredLabels(platform, rows, cache);
+        MarkSystemPartitions(platform, rows);
     }
-    for (int row = 0; row < rows.Count(); ++row) rows.MutableSide(row).scannedLabel = rows.Cell(row, ColumnLabel);
+    for (int row = 0; row < rows.Count(); ++row) {
+        rows.MutableSide(row).scannedLabel = rows.Cell(row, ColumnLabel);
+        rows.SetCell(row, ColumnKind, KindText(rows.Side(row)));
+    }
     return report;
 }
 

@@ -31,6 +31,9 @@ struct ScanReport {
     int drivesOpened = 0;
     std::vector<SeenDrive> drives;  // every drive whose MBR was read
     std::vector<uint32_t> oddSectorDrives;  // skipped: neither 512- nor 4096-byte sectors
+    // Drives Windows reads otherwise than their tables say: listed, never
+    // written, given no temporary letter.
+    std::vector<uint32_t> layoutDiffers;
     bool Complete() const {
         return diskCountRead && unreadDrives.empty() && !rowsFull && !drivesMissing && oddSectorDrives.empty();
     }

@@ -33,6 +33,8 @@ class RecordingDevice : public SectorDevice {
     bool RefreshLayout() override { return false; }
     std::optional<uint64_t> Size() override { return record_->size; }
     bool NoMedium() const override { return record_->noMedium; }
+    bool LockVolume() override { return false; }
+    bool DismountVolume() override { return false; }
 
  private:
     std::unique_ptr<SectorDevice> device_;
@@ -74,6 +76,8 @@ class ReplayDevice : public SectorDevice {
     bool RefreshLayout() override { return false; }
     std::optional<uint64_t> Size() override { return record_->size; }
     bool NoMedium() const override { return record_->noMedium; }
+    bool LockVolume() override { return false; }
+    bool DismountVolume() override { return false; }
 
  private:
     Platform& platform_;

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <stdexcept>
 
+#include "platform/win32/WideText.h"
+
 namespace quorvane {
 
 namespace {
@@ -42,6 +44,35 @@ std::string GbkToUtf8(std::string_view gbk) {
 }
 std::string Utf8ToGbk(std::string_view utf8) {
     return Convert(utf8, "UTF-8", "GBK", false);
+}
+
+std::string GbkFromUtf8(std::string_view utf8) {
+    try {
+        Convert(utf8, "UTF-8", "UTF-32LE", false);
+    } catch (const std::runtime_error&) {
+        return std::string(utf8);
+    }
+    std::string gbk;
+    for (size_t i = 0; i < utf8.size();) {
+        // The text is valid UTF-8: its lead bytes tell each character's length.
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        try {
+            gbk += Convert(utf8.substr(i, length), "UTF-8", "GBK", false);
+        } catch (const std::runtime_error&) {
+            gbk += UnrepresentableMark;
+        }
+        i += length;
+    }
+    return gbk;
+}
+
+std::optional<std::string> StrictUtf8FromGbk(std::string_view gbk) {
+    try {
+        return Convert(gbk, "GBK", "UTF-8", false);
+    } catch (const std::runtime_error&) {
+        return std::nullopt;
+    }
 }
 
 }  // namespace quorvane

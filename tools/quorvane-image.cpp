@@ -10,11 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <stdexcept>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/ConsoleRun.h"
 #include "app/RowsReport.h"
 #include "app/Session.h"
 #include "platform/image/ImageFile.h"
@@ -41,6 +43,29 @@ class ToolShell : public Shell {
     void SetWaitCursor(bool) override {}
 
     int queuedCloses = 0;
+};
+
+// Where the Windows program turns its code page 936 texts into UTF-16 for
+// the system, the tool turns them into what Linux takes: a path is opened by
+// its UTF-8 name, and text that is not GBK (a character 936 lacks) reaches
+// neither a file name nor a label, as it reaches no W call on Windows.
+class ToolPlatform : public ImagePlatform {
+ public:
+    using ImagePlatform::ImagePlatform;
+    std::optional<std::vector<uint8_t>> ReadUndoFile(const std::string& path) override {
+        const std::optional<std::string> name = StrictUtf8FromGbk(path);
+        if (!name) return std::nullopt;
+        return ImagePlatform::ReadUndoFile(*name);
+    }
+    // The program keeps the path in code page 936, as Windows hands it over.
+    std::optional<std::string> SaveUndoFile(std::span<const uint8_t> content) override {
+        std::optional<std::string> path = ImagePlatform::SaveUndoFile(content);
+        if (path) *path = GbkFromUtf8(*path);
+        return path;
+    }
+    bool SetVolumeLabel(char letter, const std::string& label) override {
+        return StrictUtf8FromGbk(label) && ImagePlatform::SetVolumeLabel(letter, label);
+    }
 };
 
 int Usage() {
@@ -84,14 +109,9 @@ int main(int argc, char** argv) {
 
     // Parameters typed on Linux are UTF-8; the program's texts are code page
     // 936. Bytes that are not UTF-8 are passed as they are.
-    for (std::string& argument : arguments) {
-        try {
-            argument = Utf8ToGbk(argument);
-        } catch (const std::runtime_error&) {
-        }
-    }
+    for (std::string& argument : arguments) argument = GbkFromUtf8(argument);
 
-    ImagePlatform platform(images);
+    ToolPlatform platform(images);
     platform.SetSectorSize(sectorSize);
     // Undo files go beside the first image unless told otherwise.
     if (undoDir.empty())
@@ -113,24 +133,12 @@ int main(int argc, char** argv) {
     }
     for (; shell.queuedCloses > 0; --shell.queuedCloses) session.OnClose();
 
-    if (!session.UndoFile().empty()) std::printf("undo file: %s\n", session.UndoFile().c_str());
-    for (const std::string& problem : session.RestoreProblems())
-        std::fprintf(stderr, "quorvane-image: %s\n", GbkToUtf8(problem).c_str());
-    for (const ChangeFailure& failure : session.Failures())
-        std::fprintf(stderr, "quorvane-image: %s\n",
-                     GbkToUtf8(DescribeFailure(session.Rows(), failure)).c_str());
-    const ScanReport& scan = session.LastScan();
-    if (!scan.diskCountRead) std::fprintf(stderr, "quorvane-image: the disk count could not be read\n");
-    for (const uint32_t drive : scan.unreadDrives)
-        std::fprintf(stderr, "quorvane-image: drive %u could not be read in full\n", drive);
-    for (const uint32_t drive : scan.oddSectorDrives)
-        std::fprintf(stderr, "quorvane-image: drive %u has a sector size other than 512 or 4096; skipped\n", drive);
-    if (scan.drivesMissing)
-        std::fprintf(stderr, "quorvane-image: %d of %d drives could not be opened\n",
-                     scan.drivesCounted - scan.drivesOpened, scan.drivesCounted);
-    if (scan.rowsFull)
-        std::fprintf(stderr, "quorvane-image: more partitions than the list holds; the rest were left out\n");
-    if (session.ExitCode() == ExitInvalidCommand)
-        std::fprintf(stderr, "quorvane-image: the command line asks for nothing valid; nothing changed\n");
+    // The same lines as the console companion's, in UTF-8.
+    const RunReport report = ReportRun(session);
+    if (!json)
+        for (const std::string& line : report.out) std::printf("%s\n", GbkToUtf8(line).c_str());
+    if (!session.UndoFile().empty()) std::printf("undo file: %s\n", GbkToUtf8(session.UndoFile()).c_str());
+    for (const std::string& line : report.err)
+        std::fprintf(stderr, "quorvane-image: %s\n", GbkToUtf8(line).c_str());
     return session.ExitCode();
 }

@@ -8,93 +8,12 @@
 #include <iterator>
 
 #include "platform/image/ImageFile.h"
-#include "platform/image/ImageVolumes.h"
 
 namespace quorvane {
 
 namespace {
 
 constexpr uint32_t DriveNoRootDir = 1;
-
-// A handle on an image (a physical drive) or on a region of one (a volume).
-class ImageDevice : public SectorDevice {
- public:
-    ImageDevice(ImagePlatform& platform, std::unique_ptr<ImageFile> file, int drive, char letter,
-                uint64_t base, uint64_t length, uint64_t writable)
-        : platform_(platform),
-          file_(std::move(file)),
-          drive_(drive),
-          letter_(letter),
-          base_(base),
-          length_(length),
-          writable_(writable) {}
-
-    uint32_t LogicalSectorSize() const override { return platform_.SectorSizeOfImages(); }
-
-    bool Seek(uint64_t position) override {
-        if (platform_.Intercept(PlatformCall::Seek, drive_, letter_, position).fail) return false;
-        position_ = position;  // like SetFilePointer, positioning past the end succeeds
-        return true;
-    }
-
-    bool Read(std::span<uint8_t> buffer, uint32_t& transferred) override {
-        transferred = 0;
-        const auto verdict = platform_.Intercept(PlatformCall::Read, drive_, letter_, position_);
-        noMedium_ = !file_;
-        if (verdict.fail || !OnDisk(buffer.size())) return false;
-        size_t wanted = buffer.size();
-        if (verdict.shortTransfer) wanted = buffer.size() / 2;
-        const size_t got = file_->ReadAt(base_ + position_, buffer.data(), wanted);
-        transferred = static_cast<uint32_t>(got);
-        position_ += got;
-        return true;
-    }
-
-    bool Write(std::span<const uint8_t> buffer, uint32_t& transferred) override {
-        transferred = 0;
-        const auto verdict = platform_.Intercept(PlatformCall::Write, drive_, letter_, position_);
-        if (verdict.fail || !OnDisk(buffer.size())) return false;
-        // A mounted FAT volume's handle writes only the boot sector and the
-        // sectors reserved after it: the FAT driver refuses the rest
-        // (ERROR_ACCESS_DENIED), as it owns the FATs and the data.
-        if (!LiesWholeOnDisk(position_, buffer.size(), writable_)) return false;
-        const size_t count = verdict.shortTransfer ? buffer.size() / 2 : buffer.size();
-        if (!file_->WriteAt(base_ + position_, buffer.data(), count)) return false;
-        transferred = static_cast<uint32_t>(count);
-        position_ += count;
-        return true;
-    }
-
-    bool RefreshLayout() override {
-        return !platform_.Intercept(PlatformCall::RefreshLayout, drive_, letter_).fail;
-    }
-
-    // A drive without a medium cannot tell its size.
-    std::optional<uint64_t> Size() override {
-        if (!file_) return std::nullopt;
-        return length_;
-    }
-    bool NoMedium() const override { return noMedium_; }
-
- private:
-    // Whether `count` bytes at the file pointer are whole sectors that lie
-    // whole on the handle's drive or volume, and on the disk under it.
-    bool OnDisk(size_t count) const {
-        const uint32_t unit = LogicalSectorSize();
-        return file_ && count != 0 && count % unit == 0 && position_ % unit == 0 &&
-               LiesWholeOnDisk(position_, count, length_) && LiesWholeOnDisk(base_ + position_, count, file_->Size());
-    }
-
-    ImagePlatform& platform_;
-    std::unique_ptr<ImageFile> file_;
-    int drive_;
-    char letter_;
-    uint64_t base_;
-    uint64_t length_;
-    uint64_t writable_;  // bytes from the start that a write may reach
-    uint64_t position_ = 0;
-    bool noMedium_ = false;
-};
 
 bool IsLetter(char letter) {
     return letter >= 'A' && letter <= 'Z';
@@ -125,6 +44,15 @@ const char* PlatformCallName(PlatformCall call) {
         case PlatformCall::Version: return "Version";
         case PlatformCall::SaveUndoFile: return "SaveUndoFile";
         case PlatformCall::ReadUndoFile: return "ReadUndoFile";
+        case PlatformCall::DriveLayout: return "DriveLayout";
+        case PlatformCall::OpenVolumeToLock: return "OpenVolumeToLock";
+        case PlatformCall::LockVolume: return "LockVolume";
+        case PlatformCall::DismountVolume: return "DismountVolume";
+        case PlatformCall::Pause: return "Pause";
+        case PlatformCall::WindowsDirectory: return "WindowsDirectory";
+        case PlatformCall::PageFiles: return "PageFiles";
+        case PlatformCall::SystemPartition: return "SystemPartition";
+        case PlatformCall::DeviceExtent: return "DeviceExtent";
     }
     return "?";
 }
@@ -178,98 +106,13 @@ std::unique_ptr<SectorDevice> ImagePlatform::OpenPhysicalDrive(uint32_t drive, A
 
 void ImagePlatform::SwapMedium(uint32_t drive, ImageSource medium) {
     images_.at(drive) = std::move(medium);
-    located_.clear();
+    views_.erase(drive);
 }
 
 std::map<char, std::string> ImagePlatform::DosDevices() const {
     std::map<char, std::string> inForce;
     for (const auto& [letter, stack] : dosDevices_) inForce[letter] = stack.back();
     return inForce;
-}
-
-std::optional<ImagePlatform::VolumeLocation> ImagePlatform::LocateVolume(char letter) {
-    const auto device = dosDevices_.find(letter);
-    if (device == dosDevices_.end()) return std::nullopt;
-    const std::string& target = device->second.back();  // the newest definition is in force
-    uint32_t drive = 0, partition = 0;
-    if (!ParsePartitionTarget(target, drive, partition) || drive >= images_.size() || noMedium_.count(drive))
-        return std::nullopt;
-    const SharedMemoryImage& memory = images_[drive].memory;
-    const auto known = located_.find(letter);
-    if (memory && known != located_.end() && known->second.target == target &&
-        known->second.generation == memory->Generation())
-        return known->second.volume;
-    auto file = ImageFile::Open(images_[drive], false);
-    if (!file) return std::nullopt;
-    std::optional<VolumeLocation> volume;
-    if (const auto extent = FindWindowsPartition(*file, partition, sectorSize_))
-        volume = VolumeLocation{drive, extent->offset, extent->length};
-    if (memory) located_[letter] = {target, memory->Generation(), volume};
-    return volume;
-}
-
-std::unique_ptr<SectorDevice> ImagePlatform::OpenVolume(char letter, Access access) {
-    const auto volume = LocateVolume(letter);
-    const int drive = volume ? static_cast<int>(volume->drive) : -1;
-    if (Intercept(PlatformCall::OpenVolume, drive, letter).fail || !volume) return nullptr;
-    auto file = ImageFile::Open(images_[volume->drive], access == Access::ReadWrite);
-    if (!file) return nullptr;
-    // Windows mounts the file system it recognises (here FAT32) on first use.
-    const auto fat = Fat32Volume::Open(*file, {volume->offset, volume->length});
-    const uint64_t writable = fat ? fat->ReservedBytes() : volume->length;
-    return std::make_unique<ImageDevice>(*this, std::move(file), drive, letter, volume->offset,
-                                         volume->length, writable);
-}
-
-uint32_t ImagePlatform::DriveType(char letter) {
-    const auto volume = LocateVolume(letter);
-    if (Intercept(PlatformCall::DriveType, volume ? static_cast<int>(volume->drive) : -1, letter).fail)
-        return 0;  // DRIVE_UNKNOWN
-    if (volume || letter == 'C') return DriveFixed;
-    return DriveNoRootDir;
-}
-
-VolumeExtent ImagePlatform::FirstDiskExtent(char letter) {
-    const auto volume = LocateVolume(letter);
-    if (Intercept(PlatformCall::DiskExtent, volume ? static_cast<int>(volume->drive) : -1, letter).fail ||
-        !volume)
-        return {};
-    return {volume->drive, static_cast<int64_t>(volume->offset), static_cast<int64_t>(volume->length)};
-}
-
-std::optional<VolumeInformation> ImagePlatform::QueryVolume(char letter) {
-    const auto volume = LocateVolume(letter);
-    if (Intercept(PlatformCall::QueryVolume, volume ? static_cast<int>(volume->drive) : -1, letter).fail ||
-        !volume)
-        return std::nullopt;
-    auto file = ImageFile::Open(images_[volume->drive], false);
-    if (!file) return std::nullopt;
-    auto fat = Fat32Volume::Open(*file, {volume->offset, volume->length});
-    if (!fat) return std::nullopt;  // a file system Windows cannot read here
-    return VolumeInformation{fat->Label(), fat->SerialNumber(), "FAT32"};
-}
-
-std::optional<uint64_t> ImagePlatform::FreeBytes(char letter) {
-    const auto volume = LocateVolume(letter);
-    if (Intercept(PlatformCall::FreeBytes, volume ? static_cast<int>(volume->drive) : -1, letter).fail ||
-        !volume)
-        return std::nullopt;
-    auto file = ImageFile::Open(images_[volume->drive], false);
-    if (!file) return std::nullopt;
-    auto fat = Fat32Volume::Open(*file, {volume->offset, volume->length});
-    if (!fat) return std::nullopt;
-    return fat->FreeBytes();
-}
-
-bool ImagePlatform::SetVolumeLabel(char letter, const std::string& label) {
-    const auto volume = LocateVolume(letter);
-    if (Intercept(PlatformCall::SetVolumeLabel, volume ? static_cast<int>(volume->drive) : -1, letter).fail ||
-        !volume)
-        return false;
-    auto file = ImageFile::Open(images_[volume->drive], true);
-    if (!file) return false;
-    auto fat = Fat32Volume::Open(*file, {volume->offset, volume->length});
-    return fat && fat->SetLabel(label);
 }
 
 uint32_t ImagePlatform::LogicalDriveMask() {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/image/ImageDevice.h"
 #include "platform/image/ImageFile.h"
 
 namespace quorvane {
@@ -36,6 +37,15 @@ enum class PlatformCall {
     Version,
     SaveUndoFile,
     ReadUndoFile,
+    DriveLayout,
+    OpenVolumeToLock,
+    LockVolume,
+    DismountVolume,
+    Pause,
+    WindowsDirectory,
+    PageFiles,
+    SystemPartition,
+    DeviceExtent,
 };
 const char* PlatformCallName(PlatformCall call);
 
@@ -84,11 +94,13 @@ class ImagePlatform : public Platform {
     // The DOS device names defined now, letter to the target in force.
     std::map<char, std::string> DosDevices() const;
     // A drive that opens but holds no medium (an empty card reader).
+    // Windows learns of a medium taken out or put in, and reads its layout.
     void SetNoMedium(uint32_t drive, bool empty) {
         if (empty)
             noMedium_.insert(drive);
         else
             noMedium_.erase(drive);
+        views_.erase(drive);
     }
     // Where undo files go; without a folder they are kept in memory.
     void SetUndoFolder(const std::string& folder) { undoFolder_ = folder; }
@@ -97,7 +109,45 @@ class ImagePlatform : public Platform {
         undoFiles_[name] = std::move(content);
     }
     // Another medium behind the same drive number (a card swapped in a reader).
+    // Windows reads the new medium's layout when it arrives.
     void SwapMedium(uint32_t drive, ImageSource medium);
+
+    // Windows' view (platform/image/ImageWindowsView.cpp). Windows reads a
+    // drive's layout when it first meets the drive and again only when asked
+    // (IOCTL_DISK_UPDATE_PROPERTIES, or a tool that sets the layout through
+    // Windows): a table written raw since leaves its view stale.
+    void ReReadLayout(uint32_t drive);
+    // Older systems, and Wine for disk images, do not answer the layout IOCTL.
+    void SetLayoutAnswered(bool answered) { layoutAnswered_ = answered; }
+    // Partition N (Windows' number) of drive D: its volume has open files,
+    // so it cannot be locked.
+    void SetVolumeInUse(uint32_t drive, uint32_t partition) { inUse_.insert({drive, partition}); }
+    // Partition N of drive D holds the Windows directory and the page file:
+    // it is C:.
+    void SetWindowsOn(uint32_t drive, uint32_t partition);
+    // Partition N of drive D is the system partition the firmware boots from.
+    void SetSystemPartition(uint32_t drive, uint32_t partition) { systemPartition_ = {drive, partition}; }
+    // Partition N of drive D is a BitLocker volume that is unlocked: its
+    // volume handle shows `view` (the decrypted file system), not its raw
+    // sectors.
+    void SetUnlockedView(uint32_t drive, uint32_t partition, ImageSource view) {
+        unlockedViews_[{drive, partition}] = std::move(view);
+    }
+    // A drive whose size the system cannot tell (IOCTL_DISK_GET_LENGTH_INFO
+    // and the seek to the end both fail).
+    void SetSizeUnknown(uint32_t drive, bool unknown) {
+        if (unknown)
+            sizeUnknown_.insert(drive);
+        else
+            sizeUnknown_.erase(drive);
+    }
+    bool SizeUnknown(int drive) const { return drive >= 0 && sizeUnknown_.count(static_cast<uint32_t>(drive)) != 0; }
+    // The pauses asked for, in milliseconds, in order (the program's clock).
+    const std::vector<uint32_t>& Pauses() const { return pauses_; }
+    // For the devices: a volume's lock, taken when no other handle holds it
+    // and no file on it is open.
+    bool TakeVolumeLock(const VolumeRegion& volume);
+    void ReleaseVolumeLock(const VolumeRegion& volume);
 
     std::optional<int32_t> DiskCount() override;
     std::unique_ptr<SectorDevice> OpenPhysicalDrive(uint32_t drive, Access access) override;
@@ -113,6 +163,13 @@ class ImagePlatform : public Platform {
     uint32_t Version() override;
     std::optional<std::string> SaveUndoFile(std::span<const uint8_t> content) override;
     std::optional<std::vector<uint8_t>> ReadUndoFile(const std::string& path) override;
+    std::optional<DriveLayout> QueryDriveLayout(uint32_t drive) override;
+    std::unique_ptr<SectorDevice> OpenVolumeToLock(const VolumeName& name, VolumeOpenStatus& status) override;
+    void Pause(uint32_t milliseconds) override;
+    std::string WindowsDirectory() override;
+    std::vector<std::string> PageFiles() override;
+    std::string SystemPartition() override;
+    VolumeExtent DeviceExtent(const std::string& ntDevice) override;
 
     // Logs a call and tells whether it fails, and whether a transfer is short.
     struct Verdict {
@@ -122,22 +179,34 @@ class ImagePlatform : public Platform {
     Verdict Intercept(PlatformCall call, int drive, char letter = 0, uint64_t position = 0);
 
  private:
+    // A volume as Windows reaches it: partition `partition` of `drive` in
+    // Windows' view, where it lies on the disk, and the image whose bytes
+    // its handle shows (the disk itself, or an unlocked BitLocker view).
     struct VolumeLocation {
         uint32_t drive = 0;
+        uint32_t partition = 0;
         uint64_t offset = 0;
         uint64_t length = 0;
+        std::optional<ImageSource> unlocked;
     };
     std::optional<VolumeLocation> LocateVolume(char letter);
+    std::optional<VolumeLocation> LocatePartition(uint32_t drive, uint32_t partition);
+    // The layout Windows keeps for a drive, read at its first use.
+    const DriveLayout* WindowsView(uint32_t drive);
+    // The bytes the volume's handle shows, and where in them it starts;
+    // nullptr for a BitLocker volume that is not unlocked.
+    std::unique_ptr<ImageFile> OpenVolumeBytes(const VolumeLocation& volume, bool writable, uint64_t& base);
+    bool Locked(const VolumeLocation& volume) const { return locks_.count({volume.drive, volume.offset}) != 0; }
+    std::unique_ptr<SectorDevice> VolumeDevice(const VolumeLocation& volume, char letter, bool writable);
 
-    // Where a letter's partition was found in an image held in memory, kept
-    // until that image is written (a file image is walked every time: a test
-    // may change the file behind the backend's back).
-    struct LocatedVolume {
-        std::string target;
-        uint64_t generation = 0;
-        std::optional<VolumeLocation> volume;
-    };
-    std::map<char, LocatedVolume> located_;
+    std::map<uint32_t, DriveLayout> views_;
+    bool layoutAnswered_ = true;
+    std::set<std::pair<uint32_t, uint32_t>> inUse_;
+    std::optional<std::pair<uint32_t, uint32_t>> systemPartition_;
+    std::map<std::pair<uint32_t, uint32_t>, ImageSource> unlockedViews_;
+    std::set<std::pair<uint32_t, uint64_t>> locks_;  // by drive and offset
+    std::vector<uint32_t> pauses_;
+    std::set<uint32_t> sizeUnknown_;
 
     std::vector<ImageSource> images_;
     std::vector<Fault> faults_;

@@ -49,8 +49,13 @@ std::optional<SectorBytes> ReadWholeSector(ImageFile& image, uint64_t position) 
 // 2. An empty entry (type 00) and a container (05 or 0F) get no number:
 //    Windows keeps containers in the layout but creates no partition device
 //    for them.
-// 3. A disk whose MBR holds a protective entry (EE) is a GPT disk to Windows:
-//    the MBR's entries are not partitions at all.
+// 3. A disk whose MBR holds a protective entry (EE) and no other entry is a
+//    GPT disk to Windows: the MBR's entry is not a partition. A hybrid MBR
+//    (EE beside other entries) is read as an MBR: "Windows interprets hybrid
+//    MBR disks as having an MBR partition table" (rEFInd's gptsync README,
+//    by the author of GPT fdisk; the encyclopedia's GPT article says the same
+//    and Microsoft's "Windows and GPT FAQ" only that a disk cannot be both).
+//    The EE entry is then a partition like any other.
 // 4. An EBR's first entry is its logical partition; its start counts from the
 //    EBR itself. An empty first entry gives no partition, and the chain goes on.
 // 5. An EBR's second entry links to the next EBR, counted from the first EBR of
@@ -67,21 +72,44 @@ std::optional<SectorBytes> ReadWholeSector(ImageFile& image, uint64_t position) 
 //    when its signature, own LBA and CRC-32s (header and entry array) are
 //    right, else the backup header at the disk's last LBA; with neither the
 //    disk has no partitions.
+// 10. IOCTL_DISK_GET_DRIVE_LAYOUT_EX lists an MBR disk's table entries four
+//    to a table sector: the MBR's slots, then each EBR's (its logical
+//    partition, its link, two empty slots); an entry that is no partition
+//    has PartitionNumber 0 ("DRIVE_LAYOUT_INFORMATION_EX": PartitionCount is
+//    a multiple of 4 on MBR disks). A GPT disk lists its partitions only.
 // ---------------------------------------------------------------------------
 
 bool IsContainer(uint8_t type) {
     return type == 0x05 || type == 0x0F;  // rules 2 and 5
 }
 
+LayoutEntry MbrEntry(const Entry& entry, uint64_t base, uint64_t unit) {
+    LayoutEntry layout;
+    layout.offset = base + entry.first * unit;
+    layout.length = entry.count * unit;
+    layout.mbrType = entry.type;
+    return layout;
+}
+
+// Rule 10: one table sector's four slots.
+void AddTableSector(const SectorBytes& sector, uint64_t base, uint64_t unit, std::vector<LayoutEntry>& entries) {
+    for (int slot = 0; slot < 4; ++slot) {
+        const Entry entry = SlotEntry(sector, slot);
+        entries.push_back(entry.type == 0x00 ? LayoutEntry{} : MbrEntry(entry, base, unit));
+    }
+}
+
 void AddChain(ImageFile& image, uint64_t chainStart, uint64_t unit, std::set<uint64_t>& tablesRead,
-              std::vector<PartitionExtent>& partitions) {
+              std::vector<LayoutEntry>& entries) {
     for (uint64_t ebr = chainStart; tablesRead.insert(ebr).second;) {  // rule 6
         const auto sector = ReadWholeSector(image, ebr);
         if (!sector) return;  // rule 7
         const Entry logical = SlotEntry(*sector, 0);
-        if (logical.type != 0x00 && !IsContainer(logical.type))  // rules 2 and 4
-            partitions.push_back({ebr + logical.first * unit, logical.count * unit});
+        entries.push_back(logical.type == 0x00 ? LayoutEntry{} : MbrEntry(logical, ebr, unit));  // rule 4
         const Entry link = SlotEntry(*sector, 1);
+        entries.push_back(link.type == 0x00 ? LayoutEntry{} : MbrEntry(link, chainStart, unit));  // rule 5
+        entries.push_back({});
+        entries.push_back({});
         if (!IsContainer(link.type) || link.first == 0) return;  // rule 5
         ebr = chainStart + link.first * unit;
     }
@@ -118,7 +146,7 @@ std::optional<std::vector<uint8_t>> GptArray(ImageFile& image, uint64_t lba, uin
     return array;
 }
 
-void AddGptPartitions(ImageFile& image, uint64_t unit, std::vector<PartitionExtent>& partitions) {
+void AddGptPartitions(ImageFile& image, uint64_t unit, std::vector<LayoutEntry>& entries) {
     const uint64_t sectors = image.Size() / unit;
     if (sectors < 3) return;
     uint32_t size = 0;
@@ -129,31 +157,64 @@ void AddGptPartitions(ImageFile& image, uint64_t unit, std::vector<PartitionExte
         const uint8_t* entry = array->data() + at;
         if (std::all_of(entry, entry + 16, [](uint8_t b) { return b == 0; })) continue;
         const uint64_t first = Le64(entry + 32), last = Le64(entry + 40);
-        partitions.push_back({first * unit, last >= first ? (last - first + 1) * unit : 0});
+        LayoutEntry partition;
+        partition.number = static_cast<uint32_t>(entries.size() + 1);
+        partition.offset = first * unit;
+        partition.length = last >= first ? (last - first + 1) * unit : 0;
+        std::copy_n(entry, 16, partition.gptType.begin());
+        partition.gptAttributes = Le64(entry + 48);
+        entries.push_back(partition);
     }
 }
 
 }  // namespace
 
-std::vector<PartitionExtent> WindowsPartitions(ImageFile& image, uint64_t unit) {
-    std::vector<PartitionExtent> partitions;
+DriveLayout ReadWindowsLayout(ImageFile& image, uint64_t unit) {
+    DriveLayout layout;
     const auto mbr = ReadWholeSector(image, 0);
-    if (!mbr) return partitions;  // rule 7
-    for (int slot = 0; slot < 4; ++slot)
-        if (SlotEntry(*mbr, slot).type == 0xEE) {  // rule 3
-            AddGptPartitions(image, unit, partitions);
-            return partitions;
-        }
-    for (int slot = 0; slot < 4; ++slot) {                          // rule 1: the primaries first
-        const Entry entry = SlotEntry(*mbr, slot);
-        if (entry.type != 0x00 && !IsContainer(entry.type))  // rule 2
-            partitions.push_back({entry.first * unit, entry.count * unit});
+    if (!mbr) return layout;  // rule 7: no table at all
+    int protective = 0, others = 0;
+    for (int slot = 0; slot < 4; ++slot) {
+        const uint8_t type = SlotEntry(*mbr, slot).type;
+        if (type == 0xEE)
+            ++protective;
+        else if (type != 0x00)
+            ++others;
     }
+    if (protective > 0 && others == 0) {  // rule 3
+        layout.style = PartitionStyle::Gpt;
+        AddGptPartitions(image, unit, layout.entries);
+        return layout;
+    }
+    layout.style = PartitionStyle::Mbr;
+    AddTableSector(*mbr, 0, unit, layout.entries);
     std::set<uint64_t> tablesRead{0};       // rule 6: the MBR has been read
     for (int slot = 0; slot < 4; ++slot) {  // rule 1: then each chain
         const Entry entry = SlotEntry(*mbr, slot);
-        if (IsContainer(entry.type)) AddChain(image, entry.first * unit, unit, tablesRead, partitions);
+        if (IsContainer(entry.type)) AddChain(image, entry.first * unit, unit, tablesRead, layout.entries);
     }
+    // Rules 1 and 2: the numbers go to the MBR's partitions first, then to
+    // the logical ones (every EBR's first slot) in chain order.
+    uint32_t number = 0;
+    const auto give = [&number](LayoutEntry& entry) {
+        if (entry.mbrType != 0x00 && !IsContainer(entry.mbrType)) entry.number = ++number;
+    };
+    for (size_t i = 0; i < 4; ++i) give(layout.entries[i]);
+    for (size_t i = 4; i < layout.entries.size(); i += 4) give(layout.entries[i]);
+    return layout;
+}
+
+std::vector<PartitionExtent> WindowsPartitions(ImageFile& image, uint64_t unit) {
+    return NumberedPartitions(ReadWindowsLayout(image, unit));
+}
+
+std::vector<PartitionExtent> NumberedPartitions(const DriveLayout& layout) {
+    std::vector<PartitionExtent> partitions;
+    for (const LayoutEntry& entry : layout.entries)
+        if (entry.number != 0) {
+            if (partitions.size() < entry.number) partitions.resize(entry.number);
+            partitions[entry.number - 1] = {entry.offset, entry.length};
+        }
     return partitions;
 }
 

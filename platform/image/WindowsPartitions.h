@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/Platform.h"
 #include "platform/image/ImageFile.h"
 
 namespace quorvane {
@@ -17,8 +18,14 @@ struct PartitionExtent {
     uint64_t length = 0;
 };
 
-// Every partition Windows gives a number to, in number order: element k is
-// partition k + 1. LBAs count in `unit`-byte logical sectors.
+// The layout Windows reads from the disk as it is now (what
+// IOCTL_DISK_GET_DRIVE_LAYOUT_EX answers once Windows has re-read it). LBAs
+// count in `unit`-byte logical sectors.
+DriveLayout ReadWindowsLayout(ImageFile& image, uint64_t unit);
+
+// Every partition of a layout that has a number, in number order: element k
+// is partition k + 1.
+std::vector<PartitionExtent> NumberedPartitions(const DriveLayout& layout);
 std::vector<PartitionExtent> WindowsPartitions(ImageFile& image, uint64_t unit);
 
 // Partition `number` (1-based) as Windows numbers them; nullopt for 0 (the

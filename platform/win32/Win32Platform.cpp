@@ -102,13 +102,16 @@ class Win32Device : public SectorDevice {
         return ok != FALSE;
     }
 
-    bool RefreshLayout() override {
-        DWORD returned = 0;
-        return DeviceIoControl(handle_.Get(), IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned,
-                               nullptr) != FALSE;
-    }
+    bool RefreshLayout() override { return Control(IOCTL_DISK_UPDATE_PROPERTIES); }
+    bool LockVolume() override { return Control(FSCTL_LOCK_VOLUME); }
+    bool DismountVolume() override { return Control(FSCTL_DISMOUNT_VOLUME); }
 
  private:
+    bool Control(DWORD code) {
+        DWORD returned = 0;
+        return DeviceIoControl(handle_.Get(), code, nullptr, 0, nullptr, 0, &returned, nullptr) != FALSE;
+    }
+
     uint8_t* Aligned(size_t size) {
         if (size > alignedSize_) {
             memory_.reset(static_cast<uint8_t*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)));
@@ -160,6 +163,10 @@ GetDiskFreeSpaceExAFunction FindGetDiskFreeSpaceEx() {
 
 }  // namespace
 
+std::unique_ptr<SectorDevice> MakeWin32Device(UniqueHandle handle) {
+    return std::make_unique<Win32Device>(std::move(handle));
+}
+
 std::optional<int32_t> Win32Platform::DiskCount() {
     UniqueRegistryKey key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\Disk\\Enum", 0, KEY_READ,
@@ -193,15 +200,13 @@ uint32_t Win32Platform::DriveType(char letter) {
     return GetDriveTypeA(DrivePath(letter).c_str());
 }
 
-VolumeExtent Win32Platform::FirstDiskExtent(char letter) {
+VolumeExtent FirstExtentOfVolume(HANDLE volume) {
     VolumeExtent extent;
-    const UniqueHandle volume = OpenDevice(VolumeDevicePath(letter), Access::ReadWrite);
-    if (!volume.Valid()) return extent;
     // VOLUME_DISK_EXTENTS: a 32-bit count, alignment, then 24-byte DISK_EXTENT
     // entries; 260 bytes hold ten. A volume with more makes the call fail.
     alignas(8) std::array<unsigned char, 260> answer{};
     DWORD returned = 0;
-    if (!DeviceIoControl(volume.Get(), IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, answer.data(),
+    if (!DeviceIoControl(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, answer.data(),
                          static_cast<DWORD>(answer.size()), &returned, nullptr))
         return extent;
     DWORD count = 0;
@@ -213,6 +218,12 @@ VolumeExtent Win32Platform::FirstDiskExtent(char letter) {
     extent.startingOffset = first.StartingOffset.QuadPart;
     extent.extentLength = first.ExtentLength.QuadPart;
     return extent;
+}
+
+VolumeExtent Win32Platform::FirstDiskExtent(char letter) {
+    const UniqueHandle volume = OpenDevice(VolumeDevicePath(letter), Access::ReadWrite);
+    if (!volume.Valid()) return {};
+    return FirstExtentOfVolume(volume.Get());
 }
 
 std::optional<VolumeInformation> Win32Platform::QueryVolume(char letter) {

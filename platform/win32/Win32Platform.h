@@ -24,6 +24,20 @@ class Win32Platform : public Platform {
     uint32_t Version() override;
     std::optional<std::string> SaveUndoFile(std::span<const uint8_t> content) override;
     std::optional<std::vector<uint8_t>> ReadUndoFile(const std::string& path) override;
+    // Windows' own view: Win32SystemView.cpp.
+    std::optional<DriveLayout> QueryDriveLayout(uint32_t drive) override;
+    std::unique_ptr<SectorDevice> OpenVolumeToLock(const VolumeName& name, VolumeOpenStatus& status) override;
+    void Pause(uint32_t milliseconds) override;
+    std::string WindowsDirectory() override;
+    std::vector<std::string> PageFiles() override;
+    std::string SystemPartition() override;
+    VolumeExtent DeviceExtent(const std::string& ntDevice) override;
 };
+
+class UniqueHandle;
+// A raw drive or volume over an open handle (Win32Platform.cpp).
+std::unique_ptr<SectorDevice> MakeWin32Device(UniqueHandle handle);
+// IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS: the first extent; all zero on failure.
+VolumeExtent FirstExtentOfVolume(HANDLE volume);
 
 }  // namespace quorvane

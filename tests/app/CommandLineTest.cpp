@@ -5,6 +5,7 @@
 
 #include "app/CommandLine.h"
 #include "tests/apply/ApplyFixtures.h"
+#include "text/Texts.h"
 #include "tools/Utf8.h"
 
 namespace quorvane::test {
@@ -103,9 +104,9 @@ TEST(ProcessCommandLine, SwitchesChooseRowsAndSetCells) {
     Check({"/l", "1", "3", "abcdefghijKLMNOP"},
           {V::Valid, true, Ids, {"A", "B", "", "abcdefghijK", "D", "E"}});
     Check({"/L", "2", "1", "x y"}, {V::Valid, true, Ids, {"A", "B", "", "C", "x y", "E"}});
-    // /S: every row with the ID, the label upper-cased at full length.
+    // /S: every row with the ID, the label upper-cased, then cut as /L cuts it.
     Check({"/s", "0b", "twelve bytes"},
-          {V::Valid, true, Ids, {"TWELVE BYTES", "B", "", "TWELVE BYTES", "D", "E"}});
+          {V::Valid, true, Ids, {"TWELVE BYTE", "B", "", "TWELVE BYTE", "D", "E"}});
     Check({"/S", "83", "x"}, {V::Valid, true, Ids, Labels});
 }
 
@@ -135,6 +136,33 @@ TEST(ProcessCommandLine, CommandLinesThatAskNothingValidChangeNothing) {
              {"M", "0B", "0C"},
          })
         Check(invalid, {V::Invalid, false, Ids, Labels});
+}
+
+// Each row's label is cut where its own file system's limit lies, and each
+// cut is one line of information naming the row and the label it got.
+TEST(ProcessCommandLine, LabelsAreCutPerRowAndEachCutIsSaid) {
+    const std::string shuo = "\xD5\x66";                            // 說: its second byte is the letter f
+    const std::string given = "ABCDEFGHIJ" + shuo + "KLMNOPQRSTU";  // 22 characters, 23 bytes
+    PartitionRows rows =
+        Rows({{"1", "1", "0B", ""}, {"1", "2", "0B", ""}, {"1", "3", "0B", ""}, {"2", "1", "0B", ""}});
+    rows.MutableSide(0).fileSystem = "FAT32";  // 11 bytes: the character would be split
+    rows.MutableSide(1).fileSystem = "exFAT";  // 11 characters
+    rows.MutableSide(2).fileSystem = "NTFS";   // 32 characters: it fits
+    rows.MutableSide(3).fileSystem = "NTFS";
+    const CommandOutcome set = ProcessCommandLine({"/S", "0B", given}, rows);
+    EXPECT_EQ(Column(rows, ColumnLabel),
+              (std::vector<std::string>{"ABCDEFGHIJ", "ABCDEFGHIJ" + shuo, given, given}));
+    const auto said = [](const std::string& partition, const std::string& label) {
+        return std::string(texts::FailureDisk) + "1" + texts::FailurePartition + partition +
+               texts::FailureColon + texts::NoteLabelCut + label + texts::NoteLabelCutEnd;
+    };
+    EXPECT_EQ(set.information,
+              (std::vector<std::string>{said("1", "ABCDEFGHIJ"), said("2", "ABCDEFGHIJ" + shuo)}));
+
+    // /L says it the same way; a label that fits is not mentioned.
+    EXPECT_EQ(ProcessCommandLine({"/L", "1", "1", "A\tB\\" + given}, rows).information,
+              (std::vector<std::string>{said("1", "A\\tB\\\\ABCDEFG")}));
+    EXPECT_TRUE(ProcessCommandLine({"/L", "1", "1", "ABCDEFGHIJK"}, rows).information.empty());
 }
 
 // The cut and the upper-casing are byte-wise yet never split or change a
@@ -169,14 +197,20 @@ TEST(ProcessCommandLine, DoubleByteCharactersSurviveCutAndUpperCase) {
                  {p5.bootLabel, LabelField(label)},
                  {p5.backupLabel, LabelField(label)}});
 
-    // /S keeps the full length: Windows refuses 12 bytes, and a label
-    // Windows refused goes into no boot sector.
+    // /S cuts as /L does: 12 bytes are set as the 10 before the character,
+    // on both FAT32 volumes, and the run says so for each.
     const auto afterUpper = ImageBytes(disk.image);
     ProgramRun tooLong({disk.image});
-    EXPECT_EQ(tooLong.Command({"/S", "0C", "ABCDEFGHIJ" + shuo}), ExitNotApplied);
-    EXPECT_EQ(tooLong.session.Failures(),
-              (ChangeFailures{{0, FailureCause::SetLabel}, {3, FailureCause::SetLabel}}));
-    ExpectImage(afterUpper, disk.image, {});
+    EXPECT_EQ(tooLong.Command({"/S", "0C", "ABCDEFGHIJ" + shuo}), ExitDone);
+    EXPECT_EQ(tooLong.session.Information().size(), 2u);
+    EXPECT_TRUE(tooLong.session.Failures().empty());
+    ExpectImage(afterUpper, disk.image,
+                {{p1.rootEntry, LabelField("ABCDEFGHIJ")},
+                 {p1.bootLabel, LabelField("ABCDEFGHIJ")},
+                 {p1.backupLabel, LabelField("ABCDEFGHIJ")},
+                 {p5.rootEntry, LabelField("ABCDEFGHIJ")},
+                 {p5.bootLabel, LabelField("ABCDEFGHIJ")},
+                 {p5.backupLabel, LabelField("ABCDEFGHIJ")}});
 }
 
 }  // namespace

@@ -24,7 +24,8 @@ struct Printed : ConsoleSink {
 };
 
 struct ConsoleRun {
-    explicit ConsoleRun(const std::string& image, const TempDir& dir) : platform({image}) {
+    explicit ConsoleRun(const std::string& image, const TempDir& dir) : ConsoleRun(std::vector{image}, dir) {}
+    ConsoleRun(const std::vector<std::string>& images, const TempDir& dir) : platform(images) {
         platform.SetUndoFolder(dir.File("undo"));
     }
     int Run(const std::vector<std::string>& parameters, bool elevated = true) {
@@ -103,6 +104,62 @@ TEST(ConsoleRun, ChangesPrintTheUndoFileAndFailuresGoToStandardError) {
     EXPECT_EQ(failed.printed.err, std::string(texts::FailureDisk) + "1" + texts::FailurePartition + "1" +
                                       line + texts::FailureDisk + "1" + texts::FailurePartition + "3" + line);
     ExpectImage(before, disk.image, {});
+}
+
+// Whatever makes a run end with 1, standard error says what was not done
+// and why; a drive the scan could not read is named even where the run
+// wrote all it could.
+TEST(ConsoleRun, EveryExitOneSaysWhatWasNotDone) {
+    TempDir dir;
+    const StandardDisk disk(dir, "disk.img");
+    // Both GPT headers damaged: the disk's partitions cannot be listed.
+    const std::string gpt = MakeGptImage(dir, "gpt.img", 2 << 20, "size=100, type=linux");
+    WriteBytes(gpt, 512 + 40, {0xFF});
+    WriteBytes(gpt, (2 << 20) - 512 + 40, {0xFF});
+    const std::string unconfirmed = std::string(texts::ScanMatchesUnconfirmed) + "\n";
+    const struct {
+        std::vector<std::string> images;
+        int32_t diskCount;  // as the registry counts them; 0: one per image
+        std::vector<std::string> parameters;
+        std::string err;
+    } cases[] = {
+        {{disk.image, gpt},
+         0,
+         {"/F", "07", "17"},
+         unconfirmed + texts::FailureDisk + "2" + texts::FailureColon + texts::ScanUnreadDrive + "\n"},
+        {{disk.image},
+         2,
+         {"/S", "0C", "X"},
+         unconfirmed + texts::ScanDrivesCounted + "2" + texts::ScanDrivesOpened + "1" +
+             texts::ScanDrivesUnit + "\n"},
+        {{disk.image},
+         0,
+         {"/M", "1", "3", "05"},
+         std::string(texts::FailureDisk) + "1" + texts::FailurePartition + "3" + texts::FailureColon +
+             texts::RefuseSecondContainer + "\n"},
+        {{disk.image}, 0, {"/U", dir.File("none.qvundo")}, std::string(texts::RestoreUnreadable) + "\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.parameters[0]);
+        ConsoleRun run(c.images, dir);
+        if (c.diskCount) run.platform.SetDiskCount(c.diskCount);
+        EXPECT_EQ(run.Run(c.parameters), ExitNotApplied);
+        EXPECT_EQ(run.printed.err, c.err);
+    }
+}
+
+// A label cut to what the file system takes is done, not failed: it is said
+// on standard output, before the undo file.
+TEST(ConsoleRun, CutLabelIsSaidOnStandardOutput) {
+    TempDir dir;
+    const StandardDisk disk(dir, "disk.img");
+    ConsoleRun run(disk.image, dir);
+    EXPECT_EQ(run.Run({"/L", "1", "1", "ABCDEFGHIJ\xD6\xD0"}), ExitDone);  // 中: 12 bytes
+    EXPECT_EQ(run.printed.err, "");
+    const std::string said = std::string(texts::FailureDisk) + "1" + texts::FailurePartition + "1" +
+                             texts::FailureColon + texts::NoteLabelCut + "ABCDEFGHIJ" +
+                             texts::NoteLabelCutEnd + "\n" + texts::ConsoleUndoFile;
+    EXPECT_EQ(run.printed.out.rfind(said, 0), 0u) << run.printed.out;
 }
 
 }  // namespace

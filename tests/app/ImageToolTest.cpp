@@ -4,6 +4,8 @@
 // whole image is compared with what it was.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/apply/ApplyFixtures.h"
 
 namespace quorvane::test {
@@ -79,6 +81,9 @@ TEST(ImageTool, LabelIsCutToElevenBytesWithItsCaseAndBlanks) {
                  {p1.backupLabel, LabelField("MY DATA LAB")}});
     EXPECT_EQ(BlkidTag(disk.image, Sector(SD::P1), "LABEL_FATBOOT"), "MY DATA LAB");
     EXPECT_EQ(FatlabelOfPartition(dir, disk.image, SD::P1, SD::FatSectors), "MY DATA LAB");
+    // The cut is said on standard output, as the console companion says it.
+    EXPECT_EQ(result.out.rfind("磁盘 1 分区 1：卷标超出长度上限，已截短为“My Data Lab”\nundo file: ", 0), 0u)
+        << result.out;
 }
 
 TEST(ImageTool, SetLabelUpperCasesAndReachesEveryMatchingRow) {
@@ -137,7 +142,7 @@ TEST(ImageTool, CommandLineThatAsksNothingValidExitsTwo) {
          }) {
         const CommandResult result = Tool({disk.image}, parameters);
         EXPECT_EQ(result.exitCode, 2) << parameters[0] << " (" << parameters.size() << ")";
-        EXPECT_NE(result.err.find("nothing valid"), std::string::npos) << result.err;
+        EXPECT_EQ(result.err, "quorvane-image: 命令行参数无效，未做任何更改\n");
     }
     ExpectImage(before, disk.image, {});
 }
@@ -158,13 +163,19 @@ TEST(ImageTool, ChangeThatDoesNotLandExitsOneAndIsNamed) {
         {{"/M", "1", "2", "ZZ"}, "磁盘 1 分区 2：分区标记不是一到两位十六进制数，未写入"},
         {{"/L", "1", "2", "NOFS"}, "磁盘 1 分区 2：无法打开卷"},  // 07 without a file system
         {{"/M", "2", "2", "83"}, "磁盘 2 分区 2：分区表扇区没有 55 AA 签名，未写入"},  // the unread EBR
-        {{"/F", "0F", "ZZ"}, "磁盘 1 扩展分区：分区标记不是一到两位十六进制数，未写入"},
+        // /F means every match: the unread disk may hold more.
+        {{"/F", "0F", "ZZ"},
+         "磁盘 1 扩展分区：分区标记不是一到两位十六进制数，未写入\n"
+         "quorvane-image: 未能读取所有磁盘，无法确认每个相符的分区都已修改"},
+        // A character code page 936 lacks reaches no label, as on Windows.
+        {{"/L", "1", "1", "DATA😀"}, "磁盘 1 分区 1：设置卷标失败"},
     };
     for (const auto& c : cases) {
         const CommandResult result = Tool({disk.image, broken}, c.parameters);
         EXPECT_EQ(result.exitCode, 1) << c.named;
         EXPECT_EQ(result.err,
-                  "quorvane-image: " + c.named + "\nquorvane-image: drive 1 could not be read in full\n");
+                  "quorvane-image: " + c.named +
+                      "\nquorvane-image: 磁盘 2：分区表未能完整读取（扇区无法读取，或 GPT 已损坏）\n");
     }
     ExpectImage(before, disk.image, {});
     ExpectImage(beforeBroken, broken, {});
@@ -179,14 +190,43 @@ TEST(ImageTool, DiskThatCannotBeReadLeavesEveryMatchUnconfirmed) {
     auto before = ImageBytes(disk.image);
     CommandResult result = Tool({disk.image, missing}, {"/F", "07", "17"});
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_NE(result.err.find("quorvane-image: 1 of 2 drives could not be opened\n"), std::string::npos)
-        << result.err;
+    EXPECT_EQ(result.err, "quorvane-image: cannot open " + missing +
+                              ": it gives no rows\n"
+                              "quorvane-image: 未能读取所有磁盘，无法确认每个相符的分区都已修改\n"
+                              "quorvane-image: 注册表记有 2 个磁盘，只打开了 1 个\n");
     ExpectImage(before, disk.image, {{IdByte(0, 1), {0x17}}, {IdByte(disk.ebr6), {0x17}}});
 
     before = ImageBytes(disk.image);
     result = Tool({disk.image, missing}, {"/M", "1", "2", "07"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     ExpectImage(before, disk.image, {{IdByte(0, 1), {0x07}}});
+}
+
+// Parameters reach the program in code page 936, as on Windows, and the
+// file /U names is opened by its UTF-8 name. A name holding a character
+// 936 lacks cannot be given to the Windows program, nor here.
+TEST(ImageTool, UndoFileIsFoundUnderAChineseName) {
+    TempDir dir;
+    const SD disk(dir, "disk.img");
+    const auto before = ImageBytes(disk.image);
+    const std::string folder = dir.File("撤销目录");
+    const CommandResult change = RunImageTool({"--undo-dir", folder, disk.image, "--", "/M", "1", "2", "83"});
+    ASSERT_EQ(change.exitCode, 0) << change.err;
+    const std::string line = "undo file: ";
+    ASSERT_EQ(change.out.rfind(line + folder + "/", 0), 0u) << change.out;
+    const std::string path = change.out.substr(line.size(), change.out.size() - line.size() - 1);
+    const auto changed = ImageBytes(disk.image);
+
+    const std::string unreachable = dir.File("撤销😀.qvundo");
+    std::filesystem::copy_file(path, unreachable);
+    CommandResult result = Tool({disk.image}, {"/U", unreachable});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "quorvane-image: 撤销文件无法读取\n");
+    ExpectImage(changed, disk.image, {});
+
+    result = Tool({disk.image}, {"/U", path});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    ExpectImage(before, disk.image, {});
 }
 
 }  // namespace

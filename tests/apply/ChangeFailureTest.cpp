@@ -84,10 +84,13 @@ TEST(ChangeFailure, DriveThatCannotBeOpenedSkipsItsRows) {
         run.platform.AddFault(FaultOn(PlatformCall::OpenDrive, 0));
     });
     EXPECT_EQ(outcome.exitCode, ExitNotApplied);
-    EXPECT_EQ(outcome.failures,
-              (ChangeFailures{{RowP2, FailureCause::OpenDrive}, {RowP6, FailureCause::OpenDrive}}));
-    EXPECT_EQ(outcome.description, "磁盘 1 分区 2：无法打开磁盘");
-    ExpectLanded(outcome, {.mbr = false, .ebr = false});  // the label goes through the volume
+    // The label goes through the volume; its boot copies are written only
+    // where the disk shows the volume's boot sector, which cannot be seen.
+    EXPECT_EQ(outcome.failures, (ChangeFailures{{RowP1, FailureCause::OpenDrive},
+                                                {RowP2, FailureCause::OpenDrive},
+                                                {RowP6, FailureCause::OpenDrive}}));
+    EXPECT_EQ(outcome.description, "磁盘 1 分区 1：无法打开磁盘");
+    ExpectLanded(outcome, {.mbr = false, .ebr = false, .boot = false, .backup = false});
 }
 
 TEST(ChangeFailure, FaultsInTheSectorCycleLeaveTheSectorAsItWas) {

@@ -178,7 +178,7 @@ TEST(Gpt, RefusedChangesWriteNothing) {
         {{"/M", "1", "4", "83"}, FailureCause::IdWidth},       // two digits on a GPT row
         {{"/M", "2", "1", "0700"}, FailureCause::IdWidth},     // four on an MBR row
         {{"/M", "1", "4", "1234"}, FailureCause::UnknownCode},
-        {{"/M", "1", "4", "4200"}, FailureCause::Dynamic},
+        {{"/M", "1", "4", "4200"}, FailureCause::Pooled},
         {{"/M", "1", "4", "G000"}, FailureCause::BadId},
     };
     for (const auto& c : cases) {

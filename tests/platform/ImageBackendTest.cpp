@@ -49,14 +49,17 @@ TEST(WindowsNumbering, EmptyEntriesAndContainersGetNoNumber) {
 
 // Rule 3: the entries of a disk with a protective entry are no partitions,
 // whichever slot the EE is in.
-TEST(WindowsNumbering, ProtectiveEntryMakesAGptDiskWithoutMbrPartitions) {
+// Rule 3: a protective entry alone makes a GPT disk (here without a GPT, so
+// without partitions); beside other entries it is a hybrid MBR, read as an
+// MBR whose EE entry is one more primary partition.
+TEST(WindowsNumbering, ProtectiveEntryAloneMakesAGptDiskAndAHybridIsReadAsMbr) {
     const auto disk = MemoryDisk(64 * MiB);
+    PutEntry(*disk, 0, 3, 0, 0xEE, 1, 100);
+    EXPECT_TRUE(NumberedStarts(disk).empty());
     PutEntry(*disk, 0, 0, 0, Ntfs, 2048, 100);
     PutEntry(*disk, 0, 1, 0, Extended, 10000, 5000);
     PutEntry(*disk, 10000 * 512, 0, 0, Linux, 63, 100);
-    ASSERT_EQ(NumberedStarts(disk).size(), 2u);
-    PutEntry(*disk, 0, 3, 0, 0xEE, 1, 100);
-    EXPECT_TRUE(NumberedStarts(disk).empty());
+    EXPECT_EQ(NumberedStarts(disk), (std::vector<uint64_t>{2048, 1, 10063}));
 }
 
 // Rule 4: the empty EBR is passed over, the chain goes on past it.
@@ -152,8 +155,7 @@ TEST(ImageVolumes, OnlyNumberedPartitionsAreVolumes) {
     const auto mbr = MemoryDisk(64 * MiB), gpt = MemoryDisk(64 * MiB);
     PutEntry(*mbr, 0, 0, 0, Extended, 10000, 5000);
     PutEntry(*mbr, 0, 1, 0, Ntfs, 2048, 100);
-    PutEntry(*gpt, 0, 0, 0, 0xEE, 1, 100);
-    PutEntry(*gpt, 0, 1, 0, Ntfs, 2048, 100);
+    PutEntry(*gpt, 0, 0, 0, 0xEE, 1, 100);  // a protective MBR without a GPT
     ImagePlatform platform({InMemory(mbr), InMemory(gpt), InMemory(MemoryDisk(MiB))});
     const std::vector<std::pair<std::string, int64_t>> names = {
         {"\\Device\\Harddisk0\\Partition0", 0},  {"\\Device\\Harddisk0\\Partition1", 2048 * 512},

@@ -67,7 +67,7 @@ TEST(FuzzReplay, SeedsBuildTheirDisksAndKeepEveryPromise) {
         {"gpt-label", {6, 1, 1, ExitDone}},            // a FAT32 volume in a GPT partition
         {"gpt-window", {6, 1, 1, ExitDone}},           // FD00 taken; 4200 and "83" refused at once
         {"gpt-damaged-primary", {3, 1, 0, ExitNotApplied}},  // listed from the backup, not changed
-        {"gpt-hybrid", {4, 1, 1, ExitDone}},           // EE, two GPT rows, the 0C primary
+        {"gpt-hybrid", {4, 1, 0, ExitNotApplied}},     // read as MBR: EE, two GPT rows never changed, 0C
         {"4k-chain", {4, 2, 2, ExitDone}},             // 0C, 05 + two logicals at 4096 bytes a sector
         {"4k-label", {1, 1, 1, ExitDone}},
         {"4k-gpt", {4, 2, 2, ExitDone}},

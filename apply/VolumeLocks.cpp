@@ -1,0 +1,55 @@
+#include "apply/VolumeLocks.h"
+
+#include <algorithm>
+
+namespace quorvane {
+
+std::vector<PlannedLock> PlanVolumeLocks(const PartitionRows& rows, const std::vector<PlannedSector>& sectors) {
+    std::vector<PlannedLock> locks;
+    for (const PlannedSector& sector : sectors) {
+        for (const int row : sector.rows) {
+            const bool known = std::any_of(locks.begin(), locks.end(), [row](const PlannedLock& l) { return l.row == row; });
+            if (known) continue;
+            for (const DeviceMapEntry& entry : rows.DeviceMap()) {
+                if (entry.row != row) continue;
+                PlannedLock lock{row, {}};
+                lock.name.letter = RowLetter(rows, row);
+                lock.name.drive = entry.drive;
+                lock.name.partition = entry.partition;
+                locks.push_back(lock);
+            }
+        }
+    }
+    return locks;
+}
+
+bool LockWithRetries(Platform& platform, SectorDevice& volume) {
+    for (int attempt = 1; attempt <= LockTries; ++attempt) {
+        if (volume.LockVolume()) return true;
+        if (attempt < LockTries) platform.Pause(LockPauseMs);
+    }
+    return false;
+}
+
+bool VolumeLocks::LockDrive(Platform& platform, uint32_t drive, const PartitionRows& rows,
+                            const std::vector<PlannedLock>& locks, ChangeFailures& failures) {
+    bool all = true;
+    for (const PlannedLock& lock : locks) {
+        if (rows.Side(lock.row).drive != drive) continue;
+        VolumeOpenStatus status = VolumeOpenStatus::Failed;
+        auto volume = platform.OpenVolumeToLock(lock.name, status);
+        if (status == VolumeOpenStatus::NothingMounted) continue;
+        if (!volume || !LockWithRetries(platform, *volume)) {
+            failures.push_back({lock.row, FailureCause::VolumeInUse});
+            all = false;
+            continue;
+        }
+        // The lock has flushed the volume and shut out every other handle;
+        // a refused dismount (Wine refuses it on disk images) leaves it so.
+        static_cast<void>(volume->DismountVolume());
+        held_.push_back(std::move(volume));
+    }
+    return all;
+}
+
+}  // namespace quorvane
