@@ -4,7 +4,6 @@
 
 #include "app/RowEdit.h"
 #include "scan/PartitionRows.h"
-#include "text/Texts.h"
 
 namespace quorvane {
 namespace {
@@ -99,19 +98,19 @@ TEST(RowEdit, GptRows) {
 TEST(RowEdit, HighContrastRowsKeepTheThemeColours) {
     const struct {
         const char* id;
-        const char* kind;
+        EntryKind kind;
         RowTint tint;
     } cases[] = {
-        {"0C", texts::KindPrimary, RowTint::Normal},
-        {"0F", texts::KindExtended, RowTint::Grey},
-        {"1B", texts::KindLogical, RowTint::Red},
-        {"17", texts::KindPrimary, RowTint::Red},
+        {"0C", EntryKind::Primary, RowTint::Normal},
+        {"0F", EntryKind::Extended, RowTint::Grey},
+        {"1B", EntryKind::Logical, RowTint::Red},
+        {"17", EntryKind::Primary, RowTint::Red},
     };
     PartitionRows rows;
     for (const auto& c : cases) {
         const int row = rows.AppendRow();
         rows.SetCell(row, ColumnId, c.id);
-        rows.SetCell(row, ColumnKind, c.kind);
+        rows.MutableSide(row).kind = c.kind;
         rows.MutableSide(row).scannedId = c.id;
         EXPECT_EQ(TintOfRow(rows, row, false), c.tint) << c.id;
         EXPECT_EQ(TintOfRow(rows, row, true), RowTint::Normal) << c.id;

@@ -80,8 +80,10 @@ TEST(Session, RescanIsAFreshStart) {
     const std::map<char, std::string> namesAtStart = window.platform.DosDevices();
     ASSERT_FALSE(namesAtStart.empty());
     window.Rows().SetCell(0, ColumnId, "1B");  // pending, and dropped by the rescan
-    // Another program changes partition 2 while the window is open.
+    // Another program changes partition 2 while the window is open, and
+    // tells Windows, which reads the disk's layout again.
     MustRun("sfdisk --quiet --no-reread --no-tell-kernel --part-type " + Quote(disk.image) + " 2 83");
+    window.platform.ReReadLayout(0);
 
     window.session.Rescan();
     ProgramRun fresh({disk.image});
