@@ -142,7 +142,9 @@ bool MainWindow::OnThemeHook(const Message& message) {
     // A theme chosen while the program runs (high contrast on or off): the
     // colours taken from the system at start are taken again. Only top-level
     // windows hear of it; the list, a common control, hears from its parent.
-    if (message.message != WM_SYSCOLORCHANGE && message.message != WM_SETTINGCHANGE) return false;
+    const bool contrastSwitched =
+        message.message == WM_SETTINGCHANGE && message.wParam == SPI_SETHIGHCONTRAST;
+    if (message.message != WM_SYSCOLORCHANGE && !contrastSwitched) return false;
     highContrast_ = HighContrastOn();
     for (Window* field : std::initializer_list<Window*>{&partitionList_, &idEdit_, &labelEdit_})
         field->SetBackground(GetSysColor(COLOR_WINDOW));
