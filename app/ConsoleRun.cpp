@@ -50,6 +50,7 @@ void AddScanLines(const ScanReport& scan, std::vector<std::string>& lines) {
         lines.push_back(texts::ScanDrivesCounted + std::to_string(scan.drivesCounted) +
                         texts::ScanDrivesOpened + std::to_string(scan.drivesOpened) + texts::ScanDrivesUnit);
     if (scan.rowsFull) lines.push_back(texts::ScanRowsFull);
+    for (const uint32_t drive : scan.layoutDiffers) lines.push_back(DiskText(drive) + texts::LayoutDiffersNotice);
 }
 
 }  // namespace

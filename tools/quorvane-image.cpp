@@ -5,6 +5,13 @@
 //                                             command line, then the close path;
 //                                             undo files go to DIR (by default
 //                                             quorvane-undo/ beside the first image)
+//   What Windows shows beyond the images (D: the disk as the rows count it,
+//   from 1; N: Windows' partition number, JSON "windows_partition"):
+//     --in-use D:N          that partition's volume has open files: no lock
+//     --windows-on D:N      it holds the Windows directory and the page file (C:)
+//     --system-partition D:N  the firmware boots from it (HKLM\SYSTEM\Setup)
+//     --unlocked D:N FILE   a BitLocker volume whose decrypted file system is FILE
+//     --no-layout           Windows does not answer the layout IOCTL (Wine)
 // Image k is physical drive k. Exit code: 0 all done, 1 a change did not reach
 // the disk, 2 the command line asked for nothing valid (or bad usage).
 #include <cstdio>
@@ -68,11 +75,21 @@ class ToolPlatform : public ImagePlatform {
     }
 };
 
+// "D:N": disk D (from 1, as the rows count disks) and Windows' partition N.
+std::optional<std::pair<uint32_t, uint32_t>> DiskPartition(const char* text) {
+    unsigned disk = 0, partition = 0;
+    char end = 0;
+    if (std::sscanf(text, "%u:%u%c", &disk, &partition, &end) != 2 || disk == 0) return std::nullopt;
+    return std::pair<uint32_t, uint32_t>{disk - 1, partition};
+}
+
 int Usage() {
     std::fprintf(stderr,
                  "usage: quorvane-image [--json] IMAGE...\n"
                  "       quorvane-image [--undo-dir DIR] IMAGE... -- PARAM...\n"
-                 "       --sector-size 4096: every image has 4096-byte logical sectors\n");
+                 "       --sector-size 4096: every image has 4096-byte logical sectors\n"
+                 "       --in-use D:N, --windows-on D:N, --system-partition D:N, --unlocked D:N FILE,\n"
+                 "       --no-layout: what Windows shows of the disks (D from 1)\n");
     return 2;
 }
 
@@ -83,6 +100,13 @@ int main(int argc, char** argv) {
     bool command = false;
     std::string undoDir;
     uint32_t sectorSize = SectorSize;
+    bool layoutAnswered = true;
+    struct Mark {
+        std::string option;
+        std::pair<uint32_t, uint32_t> place;
+        std::string file;
+    };
+    std::vector<Mark> marks;
     std::vector<std::string> images;
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i) {
@@ -97,7 +121,17 @@ int main(int argc, char** argv) {
             undoDir = argv[++i];
         else if (arg == "--sector-size" && i + 1 < argc)
             sectorSize = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
-        else if (arg.size() > 1 && arg[0] == '-')
+        else if (arg == "--no-layout")
+            layoutAnswered = false;
+        else if ((arg == "--in-use" || arg == "--windows-on" || arg == "--system-partition") && i + 1 < argc) {
+            const auto place = DiskPartition(argv[++i]);
+            if (!place) return Usage();
+            marks.push_back({arg, *place, {}});
+        } else if (arg == "--unlocked" && i + 2 < argc) {
+            const auto place = DiskPartition(argv[++i]);
+            if (!place) return Usage();
+            marks.push_back({arg, *place, argv[++i]});
+        } else if (arg.size() > 1 && arg[0] == '-')
             return Usage();
         else
             images.push_back(arg);
@@ -113,6 +147,18 @@ int main(int argc, char** argv) {
 
     ToolPlatform platform(images);
     platform.SetSectorSize(sectorSize);
+    platform.SetLayoutAnswered(layoutAnswered);
+    for (const Mark& mark : marks) {
+        const auto [drive, partition] = mark.place;
+        if (mark.option == "--in-use")
+            platform.SetVolumeInUse(drive, partition);
+        else if (mark.option == "--windows-on")
+            platform.SetWindowsOn(drive, partition);
+        else if (mark.option == "--system-partition")
+            platform.SetSystemPartition(drive, partition);
+        else
+            platform.SetUnlockedView(drive, partition, {mark.file, nullptr});
+    }
     // Undo files go beside the first image unless told otherwise.
     if (undoDir.empty())
         undoDir = (std::filesystem::absolute(images.front()).parent_path() / "quorvane-undo").string();

@@ -142,6 +142,9 @@ class ImagePlatform : public Platform {
             sizeUnknown_.erase(drive);
     }
     bool SizeUnknown(int drive) const { return drive >= 0 && sizeUnknown_.count(static_cast<uint32_t>(drive)) != 0; }
+    // How often Windows' view of a drive was read from its image: once when
+    // Windows meets the drive, again only when asked to read it anew.
+    uint64_t LayoutReads() const { return layoutReads_; }
     // The pauses asked for, in milliseconds, in order (the program's clock).
     const std::vector<uint32_t>& Pauses() const { return pauses_; }
     // For the devices: a volume's lock, taken when no other handle holds it
@@ -207,6 +210,7 @@ class ImagePlatform : public Platform {
     std::set<std::pair<uint32_t, uint64_t>> locks_;  // by drive and offset
     std::vector<uint32_t> pauses_;
     std::set<uint32_t> sizeUnknown_;
+    uint64_t layoutReads_ = 0;
 
     std::vector<ImageSource> images_;
     std::vector<Fault> faults_;

@@ -46,6 +46,7 @@ const DriveLayout* ImagePlatform::WindowsView(uint32_t drive) {
     if (const auto known = views_.find(drive); known != views_.end()) return &known->second;
     auto file = ImageFile::Open(images_[drive], false);
     if (!file) return nullptr;
+    ++layoutReads_;
     return &(views_[drive] = ReadWindowsLayout(*file, sectorSize_));
 }
 

@@ -146,6 +146,14 @@ TEST(ConsoleRun, EveryExitOneSaysWhatWasNotDone) {
         EXPECT_EQ(run.Run(c.parameters), ExitNotApplied);
         EXPECT_EQ(run.printed.err, c.err);
     }
+    // A table written raw since Windows read the disk: the drive is named.
+    ConsoleRun stale(disk.image, dir);
+    ASSERT_TRUE(stale.platform.QueryDriveLayout(0));
+    WriteBytes(disk.image, IdByte(0, 1), {0x8E});
+    EXPECT_EQ(stale.Run({"/M", "1", "1", "1C"}), ExitNotApplied);
+    EXPECT_EQ(stale.printed.err, std::string(texts::FailureDisk) + "1" + texts::FailurePartition + "1" +
+                                     texts::FailureColon + texts::RefuseLayoutDiffers + "\n" + texts::FailureDisk +
+                                     "1" + texts::FailureColon + texts::LayoutDiffersNotice + "\n");
 }
 
 // A label cut to what the file system takes is done, not failed: it is said

@@ -229,5 +229,36 @@ TEST(ImageTool, UndoFileIsFoundUnderAChineseName) {
     ExpectImage(before, disk.image, {});
 }
 
+// What Windows shows beyond the images, told on the tool's command line:
+// the Windows volume (listed "，系统", never changed), a volume in use (not
+// locked: nothing written), a disk Windows answers no layout for.
+TEST(ImageTool, WindowsSwitchesModelWhatWindowsShows) {
+    TempDir dir;
+    const SD disk(dir, "disk.img");
+    const auto before = ImageBytes(disk.image);
+    const nlohmann::json rows = nlohmann::json::parse(
+        RunImageTool({"--json", "--windows-on", "1:1", disk.image}).out);
+    EXPECT_EQ(rows[0]["letter"], "C");
+    EXPECT_EQ(rows[0]["system"], true);
+    EXPECT_EQ(rows[1]["system"], false);
+    const struct {
+        std::vector<std::string> arguments;
+        const char* err;
+    } cases[] = {
+        {{"--windows-on", "1:1", disk.image, "--", "/M", "1", "1", "1C"}, "Windows 运行所需的分区"},
+        {{"--in-use", "1:2", disk.image, "--", "/M", "1", "2", "17"}, "卷正在使用，无法锁定，未写入"},
+    };
+    for (const auto& c : cases) {
+        const CommandResult result = RunImageTool(c.arguments);
+        EXPECT_EQ(result.exitCode, 1) << result.err;
+        EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
+        ExpectImage(before, disk.image, {});
+    }
+    const CommandResult unanswered = RunImageTool({"--no-layout", disk.image, "--", "/M", "1", "2", "17"});
+    EXPECT_EQ(unanswered.exitCode, 0) << unanswered.err;
+    ExpectImage(before, disk.image, {{IdByte(0, 1), {0x17}}});
+    EXPECT_EQ(RunImageTool({"--in-use", "1", disk.image}).exitCode, 2);
+}
+
 }  // namespace
 }  // namespace quorvane::test
