@@ -24,8 +24,6 @@ Frame::Frame(HINSTANCE instance, const FrameOptions& options) : instance_(instan
                     CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, this);
     dpi_ = DpiOfWindow(hwnd_);
     if (options.iconResource) SetIcon(options.iconResource);
-    // Tab and Shift+Tab walk the controls, as in a dialog.
-    AddMessageHook([this](const Message& message) { return OnTabKey(message); });
 }
 
 Frame::~Frame() {
@@ -59,6 +57,10 @@ void Frame::SetCancelButton(Button& button) {
         }
         return true;
     });
+}
+
+void Frame::EnableTabNavigation() {
+    AddMessageHook([this](const Message& message) { return OnTabKey(message); });
 }
 
 bool Frame::OnTabKey(const Message& message) {

@@ -50,6 +50,9 @@ class Frame : public Window {
     void AddMessageHook(MessageHook hook);
     void SetCloseHandler(CloseHandler handler) { closeHandler_ = std::move(handler); }
     void SetDpiChangedHandler(DpiChangedHandler handler) { dpiChangedHandler_ = std::move(handler); }
+    // Tab and Shift+Tab move the focus to the next and the previous visible,
+    // enabled control with a tab stop, in z-order, as in a dialog.
+    void EnableTabNavigation();
     // Esc anywhere in the window presses `button`: focus and a space key-down
     // when Esc goes down, a space key-up (the click) when it comes up.
     void SetCancelButton(Button& button);

@@ -110,6 +110,7 @@ void MainWindow::AttachHandlers() {
     // The system menu's items see every message of the window first.
     frame_.AddMessageHook(
         [this](const Message& message) { return OnSystemMenuCommand(message, *this, session_.HelpText()); });
+    frame_.EnableTabNavigation();
     frame_.AddMessageHook([this](const Message& message) { return OnKeyboardHook(message); });
     frame_.AddMessageHook([this](const Message& message) { return OnThemeHook(message); });
     frame_.SetCloseHandler([this](bool& accept) { OnCloseRequest(accept); });
