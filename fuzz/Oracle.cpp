@@ -106,7 +106,19 @@ void AddGptRows(const MemoryImage& image, uint32_t drive, uint32_t unit, const s
         const uint64_t at = table->EntryPosition(index, unit);
         row.place = {drive, at / unit * unit, static_cast<uint32_t>(at % unit)};
         row.disk = std::to_string(drive + 1);
-        row.kind = numbered ? std::string("GPT") : std::string("GPT") + OtherSchemeSuffix;
+        // The first state its attributes give (bits 62, 63, 0, 60), then
+        // the note of a table Windows does not read.
+        row.kind = "GPT";
+        const uint64_t attributes = Le(entry + 48, 8);
+        for (const auto& [bit, state] : {std::pair<int, const char*>{62, "\xA3\xAC\xD2\xFE\xB2\xD8"},    // "，隐藏"
+                                         {63, "\xA3\xAC\xCE\xDE\xC5\xCC\xB7\xFB"},                     // "，无盘符"
+                                         {0, "\xA3\xAC\xB1\xD8\xD0\xE8"},                                // "，必需"
+                                         {60, "\xA3\xAC\xD6\xBB\xB6\xC1"}})                              // "，只读"
+            if (attributes >> bit & 1) {
+                row.kind += state;
+                break;
+            }
+        if (!numbered) row.kind += OtherSchemeSuffix;
         row.start = Le(entry + 32, 8) * unit;
         if (numbered) row.shown = std::to_string(++number);
         if (numbered) row.windowsNumber = number;

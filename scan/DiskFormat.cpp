@@ -11,6 +11,21 @@ bool IsFat32Id(std::string_view idText) {
     return idText == "0B" || idText == "0C" || idText == "1B" || idText == "1C" || idText == "BC";
 }
 
+std::optional<uint8_t> VisibilityTwin(uint8_t id, bool hide) {
+    for (const uint8_t shown : {0x01, 0x04, 0x06, 0x07, 0x0B, 0x0C, 0x0E}) {
+        const auto hidden = static_cast<uint8_t>(shown | 0x10);
+        if (id == shown || id == hidden) return hide ? hidden : shown;
+    }
+    return std::nullopt;
+}
+
+bool IsHiddenMbrId(std::string_view idText) {
+    for (const char* hidden :
+         {"11", "14", "16", "17", "1B", "1C", "1E", "12", "27", "A0", "BB", "BC", "DD", "DE"})
+        if (idText == hidden) return true;
+    return false;
+}
+
 bool IsExtendedId(std::string_view idText) {
     return idText == "05" || idText == "0F";
 }

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -93,6 +94,15 @@ inline constexpr uint8_t DynamicType = 0x42;
 bool IsFat32Id(std::string_view idText);
 // "05" and "0F" (exact texts).
 bool IsExtendedId(std::string_view idText);
+
+// Hiding an MBR partition from Windows sets bit 4 of its ID: 01, 04, 06,
+// 07, 0B, 0C and 0E have the hidden twins 11, 14, 16, 17, 1B, 1C and 1E.
+// The twin of `id` that is hidden (`hide`) or shown; nullopt for an ID of
+// neither kind. An ID that already is what is asked is its own twin.
+std::optional<uint8_t> VisibilityTwin(uint8_t id, bool hide);
+// IDs Windows gives no letter to: the hidden twins, and the IDs of hidden
+// recovery and vendor partitions.
+bool IsHiddenMbrId(std::string_view idText);
 
 // FAT boot sector: the BIOS parameter block shared by FAT12/16/32, then the
 // FAT32 extension.

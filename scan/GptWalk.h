@@ -28,7 +28,11 @@ inline constexpr uint32_t GptEntryTypeGuid = 0;
 inline constexpr uint32_t GptEntryFirstLba = 32;
 inline constexpr uint32_t GptEntryLastLba = 40;
 inline constexpr uint32_t GptEntryAttributes = 48;
-// Attribute bits of basic-data partitions.
+// Attribute bits: bit 0 for every type (UEFI: "required for the platform to
+// function"), bits 60, 62 and 63 of basic-data partitions as Windows reads
+// them (read-only, hidden, no drive letter).
+inline constexpr uint64_t GptAttributeRequired = uint64_t{1} << 0;
+inline constexpr uint64_t GptAttributeReadOnly = uint64_t{1} << 60;
 inline constexpr uint64_t GptAttributeHidden = uint64_t{1} << 62;
 inline constexpr uint64_t GptAttributeNoDriveLetter = uint64_t{1} << 63;
 

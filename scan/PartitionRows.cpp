@@ -1,8 +1,10 @@
 #include "scan/PartitionRows.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "scan/DiskFormat.h"
+#include "scan/GptWalk.h"
 #include "text/Texts.h"
 
 namespace quorvane {
@@ -36,6 +38,25 @@ bool PartitionRows::HasPendingLabelChange(int row) const {
     return Exists(row) && rows_[row].cells[ColumnLabel] != rows_[row].side.scannedLabel;
 }
 
+uint64_t PartitionRows::Attributes(int row) const {
+    if (!Exists(row) || !rows_[row].side.gpt) return 0;
+    return rows_[row].pendingAttributes.value_or(rows_[row].side.gpt->attributes);
+}
+
+bool PartitionRows::HasPendingAttributeChange(int row) const {
+    return Exists(row) && rows_[row].pendingAttributes.has_value();
+}
+
+void PartitionRows::SetPendingAttributes(int row, uint64_t attributes) {
+    if (!Exists(row) || !rows_[row].side.gpt) return;
+    Row& changed = rows_[row];
+    if (attributes == changed.side.gpt->attributes)
+        changed.pendingAttributes.reset();
+    else
+        changed.pendingAttributes = attributes;
+    SetCell(row, ColumnKind, KindText(changed.side, attributes));
+}
+
 void PartitionRows::Clear() {
     rows_.clear();
     deviceMap_.clear();
@@ -55,11 +76,23 @@ char RowLetter(const PartitionRows& rows, int row) {
     return cell.empty() ? 0 : cell[0];
 }
 
-std::string KindText(const RowSideEntries& side) {
+std::string KindText(const RowSideEntries& side, uint64_t attributes) {
     static const char* const kinds[] = {texts::KindPrimary, texts::KindExtended, texts::KindLogical, texts::KindGpt};
     std::string text = kinds[static_cast<int>(side.kind)];
     if (side.keepsWindowsRunning) text += texts::SystemSuffix;
     if (side.active) text += texts::ActiveSuffix;
+    if (side.gpt) {
+        static constexpr std::pair<uint64_t, const char*> states[] = {
+            {GptAttributeHidden, texts::StateHidden},
+            {GptAttributeNoDriveLetter, texts::StateNoLetter},
+            {GptAttributeRequired, texts::StateRequired},
+            {GptAttributeReadOnly, texts::StateReadOnly}};
+        for (const auto& [bit, state] : states)
+            if (attributes & bit) {
+                text += state;
+                break;
+            }
+    }
     if (side.otherScheme) text += texts::OtherSchemeSuffix;
     return text;
 }

@@ -126,6 +126,12 @@ class PartitionRows {
     // scan recorded (exact comparison of whole texts).
     bool HasPendingIdChange(int row) const;
     bool HasPendingLabelChange(int row) const;
+    // A GPT row's attributes: the pending value where one was set, else as
+    // the scan read them (0 for an MBR row). Setting the scanned value drops
+    // the pending change; the kind cell shows the new state.
+    uint64_t Attributes(int row) const;
+    bool HasPendingAttributeChange(int row) const;
+    void SetPendingAttributes(int row, uint64_t attributes);
 
     const RowSideEntries& Side(int row) const { return rows_.at(row).side; }
     const std::vector<DeviceMapEntry>& DeviceMap() const { return deviceMap_; }
@@ -144,6 +150,7 @@ class PartitionRows {
         std::array<std::string, ColumnCount> cells;
         int image = NoImage;
         RowSideEntries side;
+        std::optional<uint64_t> pendingAttributes;
     };
     std::vector<Row> rows_;
     std::vector<DeviceMapEntry> deviceMap_;
@@ -153,7 +160,9 @@ class PartitionRows {
 // Drive letter of a row, or 0 when its letter cell is empty.
 char RowLetter(const PartitionRows& rows, int row);
 
-// Column "分区类型": the kind of entry, then its states ("，系统" first).
-std::string KindText(const RowSideEntries& side);
+// Column "分区类型": the kind of entry, then its states: "，系统", "，活动",
+// a GPT partition's first state of its `attributes` (隐藏, 无盘符, 必需,
+// 只读), and "，Windows 不读取".
+std::string KindText(const RowSideEntries& side, uint64_t attributes);
 
 }  // namespace quorvane

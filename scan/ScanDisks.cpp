@@ -324,7 +324,7 @@ ScanReport ScanDisks(Platform& platform, PartitionRows& rows, TableCache* cache)
     }
     for (int row = 0; row < rows.Count(); ++row) {
         rows.MutableSide(row).scannedLabel = rows.Cell(row, ColumnLabel);
-        rows.SetCell(row, ColumnKind, KindText(rows.Side(row)));
+        rows.SetCell(row, ColumnKind, KindText(rows.Side(row), rows.Attributes(row)));
     }
     return report;
 }

@@ -44,12 +44,13 @@ TEST(Gpt, PartitionsAreListedAfterTheProtectiveEntry) {
     EXPECT_EQ(rows[0]["partition"], "");
     EXPECT_EQ(rows[0]["gpt_header"], "primary");
     const std::vector<std::string> codes{"EF00", "0700", "0700", "8300", "----"};
+    const std::vector<std::string> kinds{"GPT", "GPT，隐藏", "GPT，无盘符", "GPT", "GPT"};
     for (size_t i = 0; i < codes.size(); ++i) {
         const nlohmann::json& row = rows[i + 1];
         const nlohmann::json& part = table["partitions"][i];
         SCOPED_TRACE(row.dump());
         EXPECT_EQ(row["id"], codes[i]);
-        EXPECT_EQ(row["kind"], "GPT");
+        EXPECT_EQ(row["kind"], kinds[i]);
         EXPECT_EQ(row["partition"], std::to_string(i + 1));
         EXPECT_EQ(row["windows_partition"], i + 1);
         EXPECT_EQ(row["type_guid"], part["type"]);
