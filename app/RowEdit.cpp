@@ -82,6 +82,13 @@ bool RowIsHidden(const PartitionRows& rows, int row) {
     return IsHiddenMbrId(UpperCaseAscii(rows.Cell(row, ColumnId)));
 }
 
+bool AnyPendingChange(const PartitionRows& rows) {
+    for (int row = 0; row < rows.Count(); ++row)
+        if (rows.HasPendingIdChange(row) || rows.HasPendingLabelChange(row) || rows.HasPendingAttributeChange(row))
+            return true;
+    return false;
+}
+
 LabelLimit RowLabelLimit(const PartitionRows& rows, int row) {
     return rows.Exists(row) ? LabelLimitOf(rows.Side(row).fileSystem) : LabelLimit{};
 }
@@ -96,8 +103,10 @@ size_t IdDigitsOfRow(const PartitionRows& rows, int row) {
     return rows.Exists(row) && rows.Side(row).gpt ? 4 : 2;
 }
 
-RowTint TintOfRow(const PartitionRows& rows, int row) {
-    if (!rows.Exists(row)) return RowTint::Normal;
+RowTint TintOfRow(const PartitionRows& rows, int row, bool highContrast) {
+    // In a high-contrast theme the theme's colours stand; the row's text
+    // says what its colour would.
+    if (highContrast || !rows.Exists(row)) return RowTint::Normal;
     if (RowIsHidden(rows, row)) return RowTint::Red;
     const RowSideEntries& side = rows.Side(row);
     if (side.kind == EntryKind::Extended || IsProtectiveId(side.scannedId) || side.otherScheme || side.keepsWindowsRunning)

@@ -38,6 +38,8 @@ bool RowOffersVisibility(const PartitionRows& rows, int row, bool hide);
 // Hidden from Windows as the row now stands (pending changes included): an
 // MBR ID Windows gives no letter to, a GPT partition with bit 62 set.
 bool RowIsHidden(const PartitionRows& rows, int row);
+// Whether any row holds a change that "确定" would write.
+bool AnyPendingChange(const PartitionRows& rows);
 
 // The label field's limit for a row: by its volume's file system.
 LabelLimit RowLabelLimit(const PartitionRows& rows, int row);
@@ -53,8 +55,10 @@ size_t IdDigitsOfRow(const PartitionRows& rows, int row);
 // entries Windows does not read and the partitions it runs from (none of
 // them is changed), red for hidden partitions and the IDs of recovery and
 // vendor partitions (a hidden basic-data GPT partition too). Red wins over
-// grey.
+// grey. In a high-contrast theme every row keeps the theme's colours: the
+// theme chose the background, on which a fixed red or grey may not be
+// legible, and what the tint says is also in the row's text.
 enum class RowTint { Normal, Grey, Red };
-RowTint TintOfRow(const PartitionRows& rows, int row);
+RowTint TintOfRow(const PartitionRows& rows, int row, bool highContrast);
 
 }  // namespace quorvane

@@ -31,13 +31,7 @@ void Session::Start(const std::vector<std::string>& parameters) {
     }
     if (IsWindows9x(platform_.Version())) shell_.RequestClose();
     if (parameters.empty()) shell_.ShowMainWindow();
-    {
-        WaitCursor wait(shell_);
-        TableCache tables;  // the second scan reads no table sector again
-        ScanDisks(platform_, rows_, &tables);
-        temporaryNames_ = AssignTemporaryDriveLetters(platform_, rows_);
-        lastScan_ = ScanDisks(platform_, rows_, &tables);
-    }
+    ScanWithTemporaryLetters();
     shell_.SelectRow(0);
 
     CommandOutcome outcome = ProcessCommandLine(parameters, rows_);
@@ -56,6 +50,26 @@ void Session::Start(const std::vector<std::string>& parameters) {
     // Partitions on a disk that could not be read were not looked at.
     matchesUnconfirmed_ = outcome.changesEveryMatch && !lastScan_.Complete();
     if (matchesUnconfirmed_) exitCode_ = ExitNotApplied;
+}
+
+void Session::ScanWithTemporaryLetters() {
+    WaitCursor wait(shell_);
+    TableCache tables;  // the second scan reads no table sector again
+    ScanDisks(platform_, rows_, &tables);
+    temporaryNames_ = AssignTemporaryDriveLetters(platform_, rows_);
+    lastScan_ = ScanDisks(platform_, rows_, &tables);
+}
+
+void Session::Rescan() {
+    if (closed_) return;
+    {
+        WaitCursor wait(shell_);
+        // The names of this run go first, so the scan finds the letters
+        // Windows itself gives and hands out the free ones anew.
+        RemoveTemporaryDriveLetters(platform_, temporaryNames_);
+    }
+    ScanWithTemporaryLetters();
+    shell_.SelectRow(0);
 }
 
 void Session::ApplyAndClose() {

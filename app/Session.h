@@ -55,6 +55,12 @@ class Session {
     // /U: restores an undo file and requests the close.
     void RestoreAndClose(const std::string& undoFile);
 
+    // F5 in the window: the rows anew, as a fresh start would make them. The
+    // temporary drive names are removed, both scans and the new temporary
+    // names follow as at start, and row 0 is selected. Pending changes are
+    // dropped; the window asks first.
+    void Rescan();
+
     // The close handler of the main window: removes the temporary drive names
     // in the order of definition, the first time only.
     void OnClose();
@@ -82,6 +88,9 @@ class Session {
     const std::optional<RunPlan>& Plan() const { return plan_; }
 
  private:
+    // The scan, the temporary drive letters and the second scan of the start.
+    void ScanWithTemporaryLetters();
+
     Platform& platform_;
     Shell& shell_;
     PartitionRows rows_;

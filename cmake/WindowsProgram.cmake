@@ -54,6 +54,8 @@ add_executable(Quorvane WIN32
   ui/Controls.cpp
   ui/ReportList.cpp
   ui/Gdi.cpp
+  ui/Dpi.cpp
+  ui/WindowLayout.cpp
   ui/MainWindow.cpp
   ui/MainWindowHandlers.cpp
   ${Quorvane_RC})
@@ -82,12 +84,17 @@ if(QUORVANE_TESTS)
   add_executable(window-driver tests/wine/WindowDriver.cpp)
   target_include_directories(window-driver PRIVATE ${PROJECT_SOURCE_DIR})
   target_compile_definitions(window-driver PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
-  target_link_libraries(window-driver PRIVATE user32 kernel32)
+  target_link_libraries(window-driver PRIVATE oleacc oleaut32 ole32 uuid user32 kernel32)
+  # Whether the window's texts fit its controls at each DPI, in the system's metrics.
+  add_executable(layout-text-test tests/wine/LayoutTextTest.cpp ui/WindowLayout.cpp)
+  target_include_directories(layout-text-test PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(layout-text-test PRIVATE quorvane_core gdi32 user32 kernel32)
   # The code page 936 edge of the program, under a locale that is not Chinese.
   add_executable(platform-text-test tests/wine/PlatformTextTest.cpp)
   target_link_libraries(platform-text-test PRIVATE quorvane_win32)
   if(NOT MSVC)
     target_link_options(window-driver PRIVATE -static -static-libgcc -static-libstdc++)
     target_link_options(platform-text-test PRIVATE -static -static-libgcc -static-libstdc++)
+    target_link_options(layout-text-test PRIVATE -static -static-libgcc -static-libstdc++)
   endif()
 endif()

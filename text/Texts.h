@@ -55,6 +55,11 @@ inline constexpr char LabelCaptionText[] = "\xBE\xED\xB1\xEA:";  // "卷标:"
 inline constexpr char ModifyText[] = "\xD0\xDE\xB8\xC4";  // "修改"
 inline constexpr char ConfirmText[] = "\xC8\xB7\xB6\xA8";  // "确定"
 inline constexpr char ExitText[] = "\xCD\xCB\xB3\xF6";  // "退出"
+// The list's window text: not shown, but what a screen reader names it.
+inline constexpr char ListName[] = "\xB7\xD6\xC7\xF8\xC1\xD0\xB1\xED";  // "分区列表"
+// F5 while changes are pending
+inline constexpr char RescanTitle[] = "\xD6\xD8\xD0\xC2\xC9\xA8\xC3\xE8";  // "重新扫描"
+inline constexpr char RescanDropsChanges[] = "\xD3\xD0\xC9\xD0\xCE\xB4\xD0\xB4\xC8\xEB\xB4\xC5\xC5\xCC\xB5\xC4\xB8\xFC\xB8\xC4\xA1\xA3\xD6\xD8\xD0\xC2\xC9\xA8\xC3\xE8\xBD\xAB\xB7\xC5\xC6\xFA\xD5\xE2\xD0\xA9\xB8\xFC\xB8\xC4\xA3\xAC\xCA\xC7\xB7\xF1\xBC\xCC\xD0\xF8\xA3\xBF";  // "有尚未写入磁盘的更改。重新扫描将放弃这些更改，是否继续？"
 
 // System menu and message boxes
 inline constexpr char MenuHelpItem[] = "\xC3\xFC\xC1\xEE\xD0\xD0\xB2\xCE\xCA\xFD(&P)";  // "命令行参数(&P)"

@@ -11,8 +11,6 @@ namespace {
 
 constexpr UINT_PTR SubclassId = 1;
 constexpr DWORD ChildStyle = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
-// Edit fields are created this high; only their widths are chosen.
-constexpr int EditHeight = 22;
 
 bool KeyDown(int key) {
     return (GetKeyState(key) & 0x8000) != 0;
@@ -67,7 +65,7 @@ LRESULT Control::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (RouteToChild(message, wParam, lParam, result)) return result;
     switch (message) {
         case WM_CHAR:
-            // The window has no keyboard navigation: a typed Tab is dropped.
+            // Tab moves the focus (Frame); a typed Tab character is dropped.
             if (wParam == '\t' && !KeyDown(VK_CONTROL) && !KeyDown(VK_MENU)) return 0;
             break;
         case WM_SETFOCUS: root_.NoteFocus(hwnd_); break;
@@ -76,8 +74,14 @@ LRESULT Control::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     return DefaultHandling(message, wParam, lParam);
 }
 
-StaticText::StaticText(Window& parent, int id, std::string_view text, int x, int y)
-    : Control(parent, id, L"STATIC", text, SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_NOTIFY, 0, {x, y, 0, 0}) {
+StaticText::StaticText(Window& parent, int id, std::string_view text, Position position)
+    : Control(parent, id, L"STATIC", text, SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_NOTIFY, 0,
+              {position.x, position.y, 0, 0}) {
+    FitToText();
+}
+
+void StaticText::ChangeFont(const LOGFONTW& logFont) {
+    Control::ChangeFont(logFont);
     FitToText();
 }
 
@@ -114,9 +118,10 @@ bool Button::OnCommand(WORD code) {
     return true;
 }
 
-Edit::Edit(Window& parent, int id, int x, int y, int width, DWORD options)
-    : Control(parent, id, L"EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL | ES_AUTOVSCROLL | options,
-              WS_EX_CLIENTEDGE, {x, y, width, EditHeight}) {}
+Edit::Edit(Window& parent, int id, const Bounds& bounds, DWORD options)
+    : Control(parent, id, L"EDIT", "",
+              ((options & ES_READONLY) != 0 ? 0 : WS_TABSTOP) | ES_AUTOHSCROLL | ES_AUTOVSCROLL | options,
+              WS_EX_CLIENTEDGE, bounds) {}
 
 void Edit::SetText(std::string_view text) {
     // Whether the system itself reports WM_SETTEXT as a change differs between
@@ -144,6 +149,11 @@ bool Edit::OnCommand(WORD code) {
 }
 
 LRESULT Edit::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (onEnter && wParam == VK_RETURN) {
+        // The key-down acts; its character would only make the field beep.
+        if (message == WM_KEYDOWN) onEnter();
+        if (message == WM_KEYDOWN || message == WM_CHAR) return 0;
+    }
     if (message == WM_CHAR && onChar) {
         onChar(wParam);
         if (wParam == 0) return 0;

@@ -10,13 +10,6 @@
 
 namespace quorvane {
 
-struct Bounds {
-    int x = 0;
-    int y = 0;
-    int width = 0;
-    int height = 0;
-};
-
 class Control : public Window {
  public:
     ~Control() override;
@@ -43,7 +36,9 @@ class Control : public Window {
 class StaticText : public Control {
  public:
     // Left-aligned, no word wrap, "&" shown as is; sized to fit its text.
-    StaticText(Window& parent, int id, std::string_view text, int x, int y);
+    StaticText(Window& parent, int id, std::string_view text, Position position);
+    // Sized anew to fit its text in the new font.
+    void ChangeFont(const LOGFONTW& logFont) override;
 
  private:
     void FitToText();
@@ -70,9 +65,9 @@ class Button : public Control {
 
 class Edit : public Control {
  public:
-    // A single-line field, 22 pixels high, with a sunken edge; `options` are
-    // further ES_* styles.
-    Edit(Window& parent, int id, int x, int y, int width, DWORD options);
+    // A single-line field with a sunken edge; `options` are further ES_*
+    // styles (without ES_READONLY it is a tab stop).
+    Edit(Window& parent, int id, const Bounds& bounds, DWORD options);
 
     // Setting the text raises the change event once, as typing does.
     void SetText(std::string_view text) override;
@@ -85,6 +80,8 @@ class Edit : public Control {
     std::function<void()> onChange;
     // Sees every typed character first; setting it to 0 drops it.
     std::function<void(WPARAM& character)> onChar;
+    // Enter pressed in the field; while it is set the field never sees Enter.
+    std::function<void()> onEnter;
 
  protected:
     bool OnCommand(WORD code) override;

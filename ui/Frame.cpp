@@ -2,6 +2,7 @@
 
 #include "platform/win32/WideText.h"
 #include "ui/Controls.h"
+#include "ui/Dpi.h"
 
 namespace quorvane {
 
@@ -21,9 +22,8 @@ Frame::Frame(HINSTANCE instance, const FrameOptions& options) : instance_(instan
     const std::wstring caption = WideFromGbk(options.caption);
     CreateWindowExW(0, options.className, caption.c_str(), options.style, CW_USEDEFAULT, CW_USEDEFAULT,
                     CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, this);
-    SetClientSize(options.clientWidth, options.clientHeight);
+    dpi_ = DpiOfWindow(hwnd_);
     if (options.iconResource) SetIcon(options.iconResource);
-    AdoptFont(options.font);
 }
 
 Frame::~Frame() {
@@ -59,13 +59,38 @@ void Frame::SetCancelButton(Button& button) {
     });
 }
 
+void Frame::EnableTabNavigation() {
+    AddMessageHook([this](const Message& message) { return OnTabKey(message); });
+}
+
+bool Frame::OnTabKey(const Message& message) {
+    if (message.message != WM_KEYDOWN || message.wParam != VK_TAB) return false;
+    if ((GetKeyState(VK_CONTROL) & 0x8000) != 0 || (GetKeyState(VK_MENU) & 0x8000) != 0) return false;
+    const bool backwards = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
+    // The next visible, enabled control with WS_TABSTOP in z-order; a
+    // WS_EX_CONTROLPARENT group is walked into.
+    const HWND next = GetNextDlgTabItem(hwnd_, GetFocus(), backwards ? TRUE : FALSE);
+    if (next == nullptr) return true;
+    ::SetFocus(next);
+    // As a dialog does: a field reached by Tab has its whole text selected,
+    // so typing replaces it.
+    if ((SendMessageW(next, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) != 0) SendMessageW(next, EM_SETSEL, 0, -1);
+    return true;
+}
+
 void Frame::SetClientSize(int width, int height) {
     RECT client{};
     GetClientRect(hwnd_, &client);
-    RECT wanted{0, 0, width > 0 ? width : client.right, height > 0 ? height : client.bottom};
-    AdjustWindowRectEx(&wanted, static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_STYLE)), FALSE,
-                       static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_EXSTYLE)));
-    SetSize(wanted.right - wanted.left, wanted.bottom - wanted.top);
+    const SIZE outer =
+        OuterSizeForClient(width > 0 ? width : client.right, height > 0 ? height : client.bottom,
+                           static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_STYLE)),
+                           static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_EXSTYLE)), dpi_);
+    SetSize(outer.cx, outer.cy);
+}
+
+void Frame::ShowFocusCues() {
+    // A top-level window passes the new state on to all its controls.
+    SendMessageW(hwnd_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
 }
 
 void Frame::CenterOnScreen() {
@@ -78,12 +103,14 @@ void Frame::CenterOnScreen() {
 }
 
 void Frame::SetIcon(const char* resourceName) {
+    iconResource_ = resourceName;
     const HICON icon = LoadIconA(instance_, resourceName);
     SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     // The caption and the task bar want the 16-pixel picture of the same group,
     // not the large one scaled down. Shared icons are never destroyed.
-    const HANDLE small = LoadImageA(instance_, resourceName, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                    GetSystemMetrics(SM_CYSMICON), LR_SHARED);
+    const HANDLE small =
+        LoadImageA(instance_, resourceName, IMAGE_ICON, SystemMetricForDpi(SM_CXSMICON, dpi_),
+                   SystemMetricForDpi(SM_CYSMICON, dpi_), LR_SHARED);
     SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 }
 
@@ -160,6 +187,8 @@ LRESULT Frame::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             if (target != nullptr) ::SetFocus(target);
             return 0;
         }
+        // https://learn.microsoft.com/windows/win32/hidpi/wm-dpichanged
+        case WM_DPICHANGED: OnDpiChanged(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam)); return 0;
         case WM_SETCURSOR:
             if (cursor_ != nullptr && LOWORD(lParam) == HTCLIENT) {
                 ::SetCursor(cursor_);
@@ -169,6 +198,25 @@ LRESULT Frame::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         default: break;
     }
     return DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+bool Frame::AdoptScreenDpi() {
+    const int dpi = DpiOfWindow(hwnd_);
+    if (dpi == dpi_) return false;
+    dpi_ = dpi;
+    if (dpiChangedHandler_) dpiChangedHandler_(dpi);
+    if (iconResource_ != nullptr) SetIcon(iconResource_);
+    return true;
+}
+
+void Frame::OnDpiChanged(int dpi, const RECT& suggested) {
+    dpi_ = dpi;
+    if (dpiChangedHandler_) dpiChangedHandler_(dpi);
+    // Windows suggests where the window keeps its place on the new screen.
+    SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    // The caption's small picture at the size of the new screen.
+    if (iconResource_ != nullptr) SetIcon(iconResource_);
 }
 
 void Frame::OnCloseMessage() {

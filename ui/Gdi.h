@@ -45,6 +45,15 @@ class UniqueImageList {
     ~UniqueImageList() {
         if (list_ != nullptr) ImageList_Destroy(list_);
     }
+    UniqueImageList(UniqueImageList&& other) noexcept : list_(other.list_) { other.list_ = nullptr; }
+    UniqueImageList& operator=(UniqueImageList&& other) noexcept {
+        if (this != &other) {
+            if (list_ != nullptr) ImageList_Destroy(list_);
+            list_ = other.list_;
+            other.list_ = nullptr;
+        }
+        return *this;
+    }
     UniqueImageList(const UniqueImageList&) = delete;
     UniqueImageList& operator=(const UniqueImageList&) = delete;
 
@@ -91,7 +100,8 @@ class SelectedObject {
 namespace quorvane {
 
 // An image list of 24-bit pictures of `size` × `size` pixels, filled from a
-// bitmap resource of the program with `transparent` masked out.
+// bitmap resource of the program (stretched to that size) with `transparent`
+// masked out.
 UniqueImageList LoadImageList(HINSTANCE instance, const char* bitmapResource, int size, COLORREF transparent);
 
 }  // namespace quorvane

@@ -4,20 +4,19 @@
 #include "ui/MainWindow.h"
 
 #include <cwchar>
+#include <initializer_list>
 
-#include "ui/SystemMenu.h"
 #include "text/Texts.h"
 #include "ui/ControlIds.h"
+#include "ui/Dpi.h"
 #include "ui/MessageBox.h"
+#include "ui/SystemMenu.h"
 
 namespace quorvane {
 
 namespace {
 
-constexpr int ClientWidth = 689;
-constexpr int ClientHeight = 374;
 constexpr COLORREF ImageTransparent = RGB(200, 200, 200);
-constexpr int ImageSize = 16;
 
 FrameOptions MainFrameOptions() {
     FrameOptions options;
@@ -26,63 +25,79 @@ FrameOptions MainFrameOptions() {
     // No maximise box: the controls keep their places whatever the size.
     options.style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX |
                     WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
-    options.clientWidth = ClientWidth;
-    options.clientHeight = ClientHeight;
     options.iconResource = "FORM_ICON1";
-    // Tahoma, 11 pixels high, ANSI_CHARSET; everything else the default.
-    options.font.lfHeight = -11;
-    options.font.lfCharSet = ANSI_CHARSET;
-    std::wcscpy(options.font.lfFaceName, L"Tahoma");
     return options;
+}
+
+// Tahoma, ANSI_CHARSET, at the layout's height; everything else the default.
+LOGFONTW WindowFont(const WindowLayout& layout) {
+    LOGFONTW font{};
+    font.lfHeight = -layout.fontHeight;
+    font.lfCharSet = ANSI_CHARSET;
+    std::wcscpy(font.lfFaceName, L"Tahoma");
+    return font;
+}
+
+// The frame's client size and font for its DPI, set before the first control
+// is created, since each control copies the font of its parent.
+WindowLayout FitFrame(Frame& frame) {
+    const WindowLayout layout = LayoutForDpi(frame.Dpi());
+    frame.SetClientSize(layout.clientWidth, layout.clientHeight);
+    frame.ChangeFont(WindowFont(layout));
+    return layout;
 }
 
 struct ColumnSpec {
     const char* header;
     ColumnAlignment alignment;
-    int width;
 };
 
-// The widths add up to 652, one less than the list's inner width, so all
-// columns fit while no vertical scroll bar shows.
 constexpr ColumnSpec Columns[ColumnCount] = {
-    {texts::HeaderLetter, ColumnAlignment::Center, 40}, {texts::HeaderLabel, ColumnAlignment::Center, 80},
-    {texts::HeaderDisk, ColumnAlignment::Center, 40},   {texts::HeaderPartition, ColumnAlignment::Center, 40},
-    {texts::HeaderId, ColumnAlignment::Center, 65},     {texts::HeaderIdName, ColumnAlignment::Center, 75},
-    {texts::HeaderKind, ColumnAlignment::Center, 70},   {texts::HeaderSizeMb, ColumnAlignment::Right, 72},
-    {texts::HeaderFreeMb, ColumnAlignment::Right, 95},  {texts::HeaderDriveType, ColumnAlignment::Left, 75},
+    {texts::HeaderLetter, ColumnAlignment::Center}, {texts::HeaderLabel, ColumnAlignment::Center},
+    {texts::HeaderDisk, ColumnAlignment::Center},   {texts::HeaderPartition, ColumnAlignment::Center},
+    {texts::HeaderId, ColumnAlignment::Center},     {texts::HeaderIdName, ColumnAlignment::Center},
+    {texts::HeaderKind, ColumnAlignment::Center},   {texts::HeaderSizeMb, ColumnAlignment::Right},
+    {texts::HeaderFreeMb, ColumnAlignment::Right},  {texts::HeaderDriveType, ColumnAlignment::Left},
 };
 
 }  // namespace
 
 MainWindow::MainWindow(HINSTANCE instance, Platform& platform)
     : frame_(instance, MainFrameOptions()),
-      partitionImages_(LoadImageList(instance, "FORM1_IMAGELIST1", ImageSize, ImageTransparent)),
-      partitionList_(frame_, control_id::PartitionList, {16, 16, 657, 225}, LVS_SINGLESEL | LVS_SHOWSELALWAYS,
-                     LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT),
-      propertiesGroup_(frame_, control_id::PropertiesGroup, texts::PropertiesCaption, {16, 256, 657, 65}),
-      letterCaption_(propertiesGroup_, control_id::LetterCaption, texts::LetterCaptionText, 32, 32),
-      idCaption_(propertiesGroup_, control_id::IdCaption, texts::IdCaptionText, 376, 32),
-      labelCaption_(propertiesGroup_, control_id::LabelCaption, texts::LabelCaptionText, 152, 32),
-      // Wide enough for a GPT type code's four digits.
-      idEdit_(propertiesGroup_, control_id::IdEdit, 440, 28, 41, ES_UPPERCASE),
-      labelEdit_(propertiesGroup_, control_id::LabelEdit, 192, 28, 113, 0),
-      modifyButton_(propertiesGroup_, control_id::ModifyButton, texts::ModifyText, {552, 27, 81, 25}),
-      letterEdit_(propertiesGroup_, control_id::LetterEdit, 72, 28, 25,
+      layout_(FitFrame(frame_)),
+      partitionImages_(LoadImageList(instance, "FORM1_IMAGELIST1", layout_.imageSize, ImageTransparent)),
+      partitionList_(frame_, control_id::PartitionList, texts::ListName, layout_.list,
+                     LVS_SINGLESEL | LVS_SHOWSELALWAYS, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT),
+      propertiesGroup_(frame_, control_id::PropertiesGroup, texts::PropertiesCaption, layout_.group),
+      letterCaption_(propertiesGroup_, control_id::LetterCaption, texts::LetterCaptionText,
+                     layout_.letterCaption),
+      letterEdit_(propertiesGroup_, control_id::LetterEdit, layout_.letterEdit,
                   ES_READONLY | ES_UPPERCASE | ES_CENTER),
-      confirmButton_(frame_, control_id::ConfirmButton, texts::ConfirmText, {440, 336, 81, 25}),
-      exitButton_(frame_, control_id::ExitButton, texts::ExitText, {592, 336, 81, 25}),
-      session_(platform, *this) {
+      labelCaption_(propertiesGroup_, control_id::LabelCaption, texts::LabelCaptionText,
+                    layout_.labelCaption),
+      labelEdit_(propertiesGroup_, control_id::LabelEdit, layout_.labelEdit, 0),
+      idCaption_(propertiesGroup_, control_id::IdCaption, texts::IdCaptionText, layout_.idCaption),
+      idEdit_(propertiesGroup_, control_id::IdEdit, layout_.idEdit, ES_UPPERCASE),
+      modifyButton_(propertiesGroup_, control_id::ModifyButton, texts::ModifyText, layout_.modify),
+      confirmButton_(frame_, control_id::ConfirmButton, texts::ConfirmText, layout_.confirm),
+      exitButton_(frame_, control_id::ExitButton, texts::ExitText, layout_.exit),
+      session_(platform, *this),
+      highContrast_(HighContrastOn()) {
     partitionList_.SetSmallImages(partitionImages_.Get());
     partitionList_.SetBackground(GetSysColor(COLOR_WINDOW));
-    for (const ColumnSpec& column : Columns)
-        partitionList_.AddColumn(column.header, column.alignment, column.width);
+    for (int column = 0; column < ColumnCount; ++column)
+        partitionList_.AddColumn(Columns[column].header, Columns[column].alignment,
+                                 layout_.columnWidths[column]);
     idEdit_.SetBackground(GetSysColor(COLOR_WINDOW));
     labelEdit_.SetBackground(GetSysColor(COLOR_WINDOW));
     AttachHandlers();
-    // Esc anywhere presses "退出"; there is no default button, so Enter
-    // presses nothing.
+    // Esc anywhere presses "退出"; there is no default button: Enter in a
+    // field does what "修改" does, and elsewhere presses nothing.
     frame_.SetCancelButton(exitButton_);
     frame_.CenterOnScreen();
+    // Centred on the main screen, the window may have left the screen it
+    // was created on, without a WM_DPICHANGED while it is hidden.
+    if (frame_.AdoptScreenDpi()) frame_.CenterOnScreen();
     Rows().SetObserver(this);
 }
 
@@ -95,18 +110,97 @@ void MainWindow::AttachHandlers() {
     // The system menu's items see every message of the window first.
     frame_.AddMessageHook(
         [this](const Message& message) { return OnSystemMenuCommand(message, *this, session_.HelpText()); });
+    frame_.EnableTabNavigation();
+    frame_.AddMessageHook([this](const Message& message) { return OnKeyboardHook(message); });
+    frame_.AddMessageHook([this](const Message& message) { return OnThemeHook(message); });
     frame_.SetCloseHandler([this](bool& accept) { OnCloseRequest(accept); });
+    frame_.SetDpiChangedHandler([this](int dpi) { OnDpiChanged(dpi); });
     idEdit_.onChar = [this](WPARAM& character) { OnIdEditChar(character); };
     idEdit_.onChange = [this] { OnIdEditChange(); };
+    idEdit_.onEnter = [this] { OnModifyClick(); };
     partitionList_.onClick = [this] { OnListClick(); };
     partitionList_.onRowStateChange = [this](const RowStateChange& change) {
         OnRowStateChange(change.firstRow);
     };
     partitionList_.onCustomDraw = [this](CustomDraw& draw) { return OnListCustomDraw(draw); };
+    partitionList_.onContextMenu = [this](const ContextMenuRequest& request) { OnListContextMenu(request); };
     labelEdit_.onChange = [this] { OnLabelEditChange(); };
+    labelEdit_.onEnter = [this] { OnModifyClick(); };
     modifyButton_.onClick = [this] { OnModifyClick(); };
     confirmButton_.onClick = [this] { OnConfirmClick(); };
     exitButton_.onClick = [this] { OnExitClick(); };
+}
+
+bool MainWindow::OnKeyboardHook(const Message& message) {
+    // F5 anywhere in the window; a held key repeats its key-down with bit 30
+    // of lParam set, which rescans only once.
+    if (message.message != WM_KEYDOWN || message.wParam != VK_F5) return false;
+    if ((message.lParam & (LPARAM{1} << 30)) == 0) OnRescanKey();
+    return true;
+}
+
+bool MainWindow::OnThemeHook(const Message& message) {
+    // A theme chosen while the program runs (high contrast on or off): the
+    // colours taken from the system at start are taken again. Only top-level
+    // windows hear of it; the list, a common control, hears from its parent.
+    const bool contrastSwitched =
+        message.message == WM_SETTINGCHANGE && message.wParam == SPI_SETHIGHCONTRAST;
+    if (message.message != WM_SYSCOLORCHANGE && !contrastSwitched) return false;
+    highContrast_ = HighContrastOn();
+    for (Window* field : std::initializer_list<Window*>{&partitionList_, &idEdit_, &labelEdit_})
+        field->SetBackground(GetSysColor(COLOR_WINDOW));
+    for (Window* control :
+         std::initializer_list<Window*>{&propertiesGroup_, &letterCaption_, &letterEdit_, &labelCaption_,
+                                        &idCaption_, &modifyButton_, &confirmButton_, &exitButton_})
+        control->SetBackground(GetSysColor(COLOR_BTNFACE));
+    if (message.message == WM_SYSCOLORCHANGE)
+        SendMessageW(partitionList_.Handle(), WM_SYSCOLORCHANGE, message.wParam, message.lParam);
+    return false;
+}
+
+void MainWindow::OnDpiChanged(int dpi) {
+    const WindowLayout old = layout_;
+    layout_ = LayoutForDpi(dpi);
+    const LOGFONTW font = WindowFont(layout_);
+    frame_.ChangeFont(font);
+    frame_.SetClientSize(layout_.clientWidth, layout_.clientHeight);
+    partitionList_.ChangeFont(font);
+    partitionList_.SetBounds(layout_.list);
+    // A column as laid out takes its width at the new DPI; one the user
+    // dragged keeps its share.
+    for (int column = 0; column < ColumnCount; ++column) {
+        const int width = partitionList_.ColumnWidth(column);
+        partitionList_.SetColumnWidth(column, width == old.columnWidths[column]
+                                                  ? layout_.columnWidths[column]
+                                                  : MulDiv(width, dpi, old.dpi));
+    }
+    // The list holds the new pictures before the old ones are destroyed.
+    UniqueImageList images =
+        LoadImageList(frame_.Instance(), "FORM1_IMAGELIST1", layout_.imageSize, ImageTransparent);
+    partitionList_.SetSmallImages(images.Get());
+    partitionImages_ = std::move(images);
+    propertiesGroup_.ChangeFont(font);
+    propertiesGroup_.SetBounds(layout_.group);
+    const struct {
+        StaticText& caption;
+        Position position;
+    } captions[] = {{letterCaption_, layout_.letterCaption},
+                    {labelCaption_, layout_.labelCaption},
+                    {idCaption_, layout_.idCaption}};
+    for (const auto& caption : captions) {
+        caption.caption.ChangeFont(font);
+        caption.caption.SetPosition(caption.position.x, caption.position.y);
+    }
+    const struct {
+        Window& control;
+        Bounds bounds;
+    } controls[] = {{letterEdit_, layout_.letterEdit}, {labelEdit_, layout_.labelEdit},
+                    {idEdit_, layout_.idEdit},         {modifyButton_, layout_.modify},
+                    {confirmButton_, layout_.confirm}, {exitButton_, layout_.exit}};
+    for (const auto& control : controls) {
+        control.control.ChangeFont(font);
+        control.control.SetBounds(control.bounds);
+    }
 }
 
 void MainWindow::ShowHelp(const std::string& helpText) {
@@ -123,6 +217,7 @@ void MainWindow::RequestClose() {
 
 void MainWindow::ShowMainWindow() {
     const HWND window = frame_.Handle();
+    frame_.ShowFocusCues();
     ShowWindow(window, SW_SHOW);
     // Paint the frame now: the scans that follow keep the loop from running.
     UpdateWindow(window);

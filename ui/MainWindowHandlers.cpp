@@ -43,9 +43,16 @@ void MainWindow::OnListClick() {
     partitionList_.SelectRow(partitionList_.RowCount() - 1);
 }
 
+void MainWindow::OnListContextMenu(const ContextMenuRequest& /*request*/) {
+    // The row's context menu goes here: a right click, the menu key and
+    // Shift+F10 on the list all arrive once, with the row they are about
+    // (the selected one) and where the menu belongs on the screen. The list
+    // has no menu yet.
+}
+
 LRESULT MainWindow::OnListCustomDraw(CustomDraw& draw) {
     // Before painting the row is -1 and every cell reads empty.
-    switch (TintOfRow(Rows(), draw.row)) {
+    switch (TintOfRow(Rows(), draw.row, highContrast_)) {
         case RowTint::Grey: draw.textColour = ExtendedRowGrey; break;
         case RowTint::Red: draw.textColour = Red; break;
         case RowTint::Normal: break;
@@ -124,6 +131,16 @@ void MainWindow::ShowWriteFailures() {
 
 void MainWindow::OnExitClick() {
     frame_.RequestClose();
+}
+
+void MainWindow::OnRescanKey() {
+    // The rows anew as a fresh start would read them; changes not yet
+    // written would be lost, so the user is asked first (No is the default).
+    if (AnyPendingChange(Rows()) &&
+        ShowMessageBox(frame_.Handle(), texts::RescanDropsChanges, texts::RescanTitle,
+                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
+        return;
+    session_.Rescan();
 }
 
 void MainWindow::OnCloseRequest(bool& accept) {

@@ -12,8 +12,9 @@ constexpr UINT SelectionStateMask = LVIS_SELECTED | LVIS_FOCUSED | LVIS_CUT | LV
 constexpr DWORD ExtendedStyleMask = 0x3FFF;
 }  // namespace
 
-ReportList::ReportList(Window& parent, int id, const Bounds& bounds, DWORD listStyle, DWORD extendedStyle)
-    : Control(parent, id, WC_LISTVIEWW, "", LVS_REPORT | LVS_SHAREIMAGELISTS | WS_TABSTOP | listStyle,
+ReportList::ReportList(Window& parent, int id, std::string_view name, const Bounds& bounds, DWORD listStyle,
+                       DWORD extendedStyle)
+    : Control(parent, id, WC_LISTVIEWW, name, LVS_REPORT | LVS_SHAREIMAGELISTS | WS_TABSTOP | listStyle,
               WS_EX_CLIENTEDGE, bounds) {
     SendMessageW(hwnd_, LVM_SETEXTENDEDLISTVIEWSTYLE, ExtendedStyleMask, extendedStyle);
 }
@@ -37,6 +38,14 @@ void ReportList::AddColumn(std::string_view header, ColumnAlignment alignment, i
     column.iSubItem = columnCount_;
     SendMessageW(hwnd_, LVM_INSERTCOLUMNW, columnCount_, reinterpret_cast<LPARAM>(&column));
     ++columnCount_;
+}
+
+int ReportList::ColumnWidth(int column) const {
+    return static_cast<int>(SendMessageW(hwnd_, LVM_GETCOLUMNWIDTH, column, 0));
+}
+
+void ReportList::SetColumnWidth(int column, int width) {
+    SendMessageW(hwnd_, LVM_SETCOLUMNWIDTH, column, MAKELPARAM(width, 0));
 }
 
 int ReportList::RowCount() const {
@@ -95,6 +104,43 @@ void ReportList::SelectRow(int row) {
     state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     state.state = LVIS_SELECTED | LVIS_FOCUSED;
     SendMessageW(hwnd_, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+}
+
+LRESULT ReportList::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    // The one place a context menu of the list is asked for: the list sends
+    // it after a right click (after NM_RCLICK), and the system's default
+    // handling of the menu key and of Shift+F10 sends it with lParam -1.
+    // https://learn.microsoft.com/windows/win32/menurc/wm-contextmenu
+    if (message == WM_CONTEXTMENU) {
+        if (onContextMenu) onContextMenu(MenuRequest(lParam));
+        return 0;
+    }
+    return Control::HandleMessage(message, wParam, lParam);
+}
+
+ContextMenuRequest ReportList::MenuRequest(LPARAM lParam) const {
+    ContextMenuRequest request;
+    request.row = SelectedRow();
+    request.fromKeyboard = lParam == -1;
+    if (!request.fromKeyboard) {
+        // Signed: a screen left of or above the main one has negative coordinates.
+        request.screen = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+        return request;
+    }
+    // From the keyboard: below the selected row's first cell, brought into
+    // view; without one, at the list's top-left corner.
+    RECT place{};
+    place.left = LVIR_LABEL;
+    if (request.row >= 0) {
+        SendMessageW(hwnd_, LVM_ENSUREVISIBLE, request.row, FALSE);
+        SendMessageW(hwnd_, LVM_GETITEMRECT, request.row, reinterpret_cast<LPARAM>(&place));
+    } else {
+        place = {};
+    }
+    POINT point{place.left, place.bottom};
+    ClientToScreen(hwnd_, &point);
+    request.screen = point;
+    return request;
 }
 
 bool ReportList::OnNotify(const NMHDR& header, LPARAM lParam, LRESULT& result) {

@@ -32,15 +32,27 @@ struct CustomDraw {
     COLORREF& backgroundColour;
 };
 
+// A context menu asked for on the list, with the right button or from the
+// keyboard (the menu key, Shift+F10).
+struct ContextMenuRequest {
+    int row = -1;    // the selected row, which a right click has just selected
+    POINT screen{};  // where the menu belongs: the click, or below the row
+    bool fromKeyboard = false;
+};
+
 class ReportList : public Control {
  public:
     // `listStyle`: LVS_* flags besides LVS_REPORT; `extendedStyle`: LVS_EX_*
-    // flags, set with the mask 0x3FFF so every other one is off.
-    ReportList(Window& parent, int id, const Bounds& bounds, DWORD listStyle, DWORD extendedStyle);
+    // flags, set with the mask 0x3FFF so every other one is off. `name` is
+    // its window text, which the list does not show but screen readers read.
+    ReportList(Window& parent, int id, std::string_view name, const Bounds& bounds, DWORD listStyle,
+               DWORD extendedStyle);
 
     void SetSmallImages(HIMAGELIST images);
     void SetBackground(COLORREF colour) override;
     void AddColumn(std::string_view header, ColumnAlignment alignment, int width);
+    int ColumnWidth(int column) const;
+    void SetColumnWidth(int column, int width);
 
     int RowCount() const;
     void AppendRow(std::string_view firstCell, int image);
@@ -59,11 +71,15 @@ class ReportList : public Control {
     std::function<void()> onClick;  // left or right button, after the list handled it
     std::function<void(const RowStateChange&)> onRowStateChange;
     std::function<LRESULT(CustomDraw&)> onCustomDraw;
+    std::function<void(const ContextMenuRequest&)> onContextMenu;
 
  protected:
     bool OnNotify(const NMHDR& header, LPARAM lParam, LRESULT& result) override;
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
+    ContextMenuRequest MenuRequest(LPARAM lParam) const;
+
     int columnCount_ = 0;
 };
 

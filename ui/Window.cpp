@@ -44,6 +44,11 @@ void Window::SetSize(int width, int height) {
     SetWindowPos(hwnd_, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+void Window::SetBounds(const Bounds& bounds) {
+    SetWindowPos(hwnd_, nullptr, bounds.x, bounds.y, bounds.width, bounds.height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void Window::SetBackground(COLORREF colour) {
     background_ = colour;
     brush_.Reset();

@@ -9,6 +9,7 @@
 
 #include "platform/win32/WindowsApi.h"
 #include "ui/Gdi.h"
+#include "ui/WindowLayout.h"
 
 namespace quorvane {
 
@@ -33,6 +34,9 @@ class Window {
     void SetPosition(int x, int y);
     // 0 (or less) keeps that dimension.
     void SetSize(int width, int height);
+    void SetBounds(const Bounds& bounds);
+    // A separate font made from `logFont` replaces the window's own.
+    virtual void ChangeFont(const LOGFONTW& logFont) { AdoptFont(logFont); }
     // The parent paints the control with this colour.
     virtual void SetBackground(COLORREF colour);
     COLORREF Background() const { return background_; }

@@ -3,7 +3,11 @@
 // (its directory, its page files, the system partition). One small function
 // per system call; what the program makes of the answers is decided in scan/
 // and apply/.
+// <winioctl.h> needs the types of <windows.h>.
+// clang-format off
+#include "platform/win32/WindowsApi.h"
 #include <winioctl.h>
+// clang-format on
 
 #include <array>
 #include <cstddef>

@@ -32,9 +32,11 @@ PartitionRows ScannedRows() {
 
 TEST(RowEdit, ChangingOnlyTheIdLeavesTheLabelAlone) {
     PartitionRows rows = ScannedRows();
+    EXPECT_FALSE(AnyPendingChange(rows));
     // The field holds what it could of the row's label; the user typed only an ID.
-    EXPECT_FALSE(ModifyRow(rows, 0, {"17", "System Rese", "System Rese", true}));
     EXPECT_FALSE(ModifyRow(rows, 1, {"1C", "?A", "?A", true}));
+    EXPECT_TRUE(AnyPendingChange(rows));  // the last row but one: every row is looked at
+    EXPECT_FALSE(ModifyRow(rows, 0, {"17", "System Rese", "System Rese", true}));
     EXPECT_TRUE(rows.HasPendingIdChange(0));
     EXPECT_FALSE(rows.HasPendingLabelChange(0));
     EXPECT_FALSE(rows.HasPendingLabelChange(1));
@@ -80,15 +82,15 @@ TEST(RowEdit, GptRows) {
     rows.MutableSide(hidden).scannedId = "0700";
     rows.MutableSide(hidden).gpt = GptEntrySide{1, {}, {}, uint64_t{1} << 62};
 
-    EXPECT_EQ(TintOfRow(rows, protective), RowTint::Grey);
+    EXPECT_EQ(TintOfRow(rows, protective, false), RowTint::Grey);
     EXPECT_FALSE(RowTakesLabel(rows, protective));
     EXPECT_EQ(ModifyRow(rows, protective, {"07", "", "", false}), FailureCause::GptDisk);
-    EXPECT_EQ(TintOfRow(rows, hidden), RowTint::Red);
+    EXPECT_EQ(TintOfRow(rows, hidden, false), RowTint::Red);
     EXPECT_EQ(IdDigitsOfRow(rows, hidden), 4u);
     EXPECT_EQ(ModifyRow(rows, hidden, {"07", "", "", true}), FailureCause::IdWidth);
     EXPECT_FALSE(ModifyRow(rows, hidden, {"8300", "", "", true}));
     EXPECT_EQ(rows.Cell(hidden, ColumnIdName), "Linux \xCE\xC4\xBC\xFE\xCF\xB5\xCD\xB3");  // "Linux 文件系统"
-    EXPECT_EQ(TintOfRow(rows, hidden), RowTint::Red);  // bit 62 hides it whatever its type
+    EXPECT_EQ(TintOfRow(rows, hidden, false), RowTint::Red);  // bit 62 hides it whatever its type
 }
 
 // 隐藏分区 and 显示分区, /HIDE and /SHOW: each MBR ID with a twin both ways,
@@ -138,11 +140,35 @@ TEST(RowEdit, HideAndShowTwins) {
     EXPECT_FALSE(SetRowHidden(rows, data, false));
     EXPECT_EQ(rows.Attributes(data), 0u);
     EXPECT_FALSE(RowIsHidden(rows, data));
-    EXPECT_EQ(TintOfRow(rows, data), RowTint::Normal);
+    EXPECT_EQ(TintOfRow(rows, data, false), RowTint::Normal);
     EXPECT_FALSE(SetRowHidden(rows, data, true));
     EXPECT_FALSE(SetRowHidden(rows, data, false));
     EXPECT_FALSE(SetRowHidden(rows, data, true));
     EXPECT_TRUE(rows.HasPendingAttributeChange(data));
+}
+
+// A high-contrast theme chose the colours: no row is drawn in a fixed red or
+// grey on them, whatever it would be tinted otherwise.
+TEST(RowEdit, HighContrastRowsKeepTheThemeColours) {
+    const struct {
+        const char* id;
+        EntryKind kind;
+        RowTint tint;
+    } cases[] = {
+        {"0C", EntryKind::Primary, RowTint::Normal},
+        {"0F", EntryKind::Extended, RowTint::Grey},
+        {"1B", EntryKind::Logical, RowTint::Red},
+        {"17", EntryKind::Primary, RowTint::Red},
+    };
+    PartitionRows rows;
+    for (const auto& c : cases) {
+        const int row = rows.AppendRow();
+        rows.SetCell(row, ColumnId, c.id);
+        rows.MutableSide(row).kind = c.kind;
+        rows.MutableSide(row).scannedId = c.id;
+        EXPECT_EQ(TintOfRow(rows, row, false), c.tint) << c.id;
+        EXPECT_EQ(TintOfRow(rows, row, true), RowTint::Normal) << c.id;
+    }
 }
 
 }  // namespace

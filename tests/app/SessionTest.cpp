@@ -69,5 +69,43 @@ TEST(Session, Windows9xEndsRightAfterStart) {
     }
 }
 
+// F5: the rows and temporary drive names as a new start on the disks as
+// they are now would make them. The names of this run go first, so none is
+// lost or defined twice, pending changes are dropped, and nothing is written.
+TEST(Session, RescanIsAFreshStart) {
+    TempDir dir;
+    const StandardDisk disk(dir, "disk.img");
+    ProgramRun window({disk.image});
+    window.OpenWindow();
+    const std::map<char, std::string> namesAtStart = window.platform.DosDevices();
+    ASSERT_FALSE(namesAtStart.empty());
+    window.Rows().SetCell(0, ColumnId, "1B");  // pending, and dropped by the rescan
+    // Another program changes partition 2 while the window is open, and
+    // tells Windows, which reads the disk's layout again.
+    MustRun("sfdisk --quiet --no-reread --no-tell-kernel --part-type " + Quote(disk.image) + " 2 83");
+    window.platform.ReReadLayout(0);
+
+    window.session.Rescan();
+    ProgramRun fresh({disk.image});
+    fresh.OpenWindow();
+    ASSERT_EQ(window.Rows().Count(), fresh.Rows().Count());
+    for (int row = 0; row < fresh.Rows().Count(); ++row)
+        for (int column = 0; column < ColumnCount; ++column)
+            EXPECT_EQ(window.Rows().Cell(row, column), fresh.Rows().Cell(row, column))
+                << row << "," << column;
+    EXPECT_EQ(window.Rows().Cell(window.Row("1", "2"), ColumnId), "83");
+    EXPECT_FALSE(window.Rows().HasPendingIdChange(0));
+    EXPECT_EQ(window.platform.DosDevices(), fresh.platform.DosDevices());
+    EXPECT_EQ(window.platform.DosDevices(), namesAtStart);
+    EXPECT_EQ(window.platform.CountCalls(PlatformCall::RemoveDosDevice), namesAtStart.size());
+    EXPECT_EQ(window.shell.selected, (std::vector<int>{0, 0}));
+    EXPECT_EQ(window.platform.CountCalls(PlatformCall::Write), 0u);
+
+    // The one close path removes the names the rescan defined.
+    window.shell.RequestClose();
+    window.HandleCloses();
+    EXPECT_TRUE(window.platform.DosDevices().empty());
+}
+
 }  // namespace
 }  // namespace quorvane::test

@@ -35,6 +35,18 @@
 //                            a partition (\Device\HarddiskN\PartitionM)
 //   controls                 "QV_NAME ID" for every control of the main
 //                            window, from ui/ControlIds.h
+//   layout HANDLE            "NAME X Y WIDTH HEIGHT" for every control of the
+//                            main window, relative to the top-left corner of
+//                            its client area, after "client X Y WIDTH HEIGHT":
+//                            where that corner lies in the window rectangle
+//   dpichanged HANDLE DPI LEFT TOP RIGHT BOTTOM
+//                            sends WM_DPICHANGED as Windows does when the
+//                            window has moved to a screen of DPI, suggesting
+//                            that rectangle (Wine itself never sends it)
+//   accessible HANDLE        what a screen reader learns of the window
+//                            through oleacc: "NAMEHEX ROLE READONLY", the
+//                            name as hex, the role number (MSAA ROLE_SYSTEM_*)
+//                            and 1 when its state says read-only
 //   limited PROGRAM ARG...   runs PROGRAM as a user who is not elevated
 //                            would: with the limited token linked to this
 //                            process's elevated one (Wine makes both), the
@@ -44,6 +56,7 @@
 // clang-format off
 #include <windows.h>
 #include <commctrl.h>
+#include <oleacc.h>
 // clang-format on
 
 #include <fcntl.h>
@@ -264,13 +277,47 @@ int DosDevices() {
     return 0;
 }
 
+// The window's accessible object as oleacc makes it for any standard
+// control of another process (WM_GETOBJECT, then the system's proxy).
+int Accessible(HWND window) {
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+    IAccessible* accessible = nullptr;
+    int result = 1;
+    // __uuidof, not IID_IAccessible: the import library gives that name the
+    // address of an import thunk in a static build.
+    if (SUCCEEDED(AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
+                                             reinterpret_cast<void**>(&accessible)))) {
+        VARIANT self;
+        VariantInit(&self);
+        self.vt = VT_I4;
+        self.lVal = CHILDID_SELF;
+        BSTR name = nullptr;
+        VARIANT role, state;
+        VariantInit(&role);
+        VariantInit(&state);
+        const HRESULT named = accessible->get_accName(self, &name);
+        accessible->get_accRole(self, &role);
+        accessible->get_accState(self, &state);
+        const std::string text = named == S_OK && name != nullptr ? Gbk(name, SysStringLen(name)) : "";
+        std::printf("%s %ld %d\n", Hex(text).c_str(), role.vt == VT_I4 ? role.lVal : -1L,
+                    state.vt == VT_I4 && (state.lVal & STATE_SYSTEM_READONLY) != 0 ? 1 : 0);
+        if (name != nullptr) SysFreeString(name);
+        accessible->Release();
+        result = 0;
+    }
+    CoUninitialize();
+    return result;
+}
+
+struct ControlName {
+    const char* name;
+    int id;
+};
+
 // The identifiers under the names tests/wine/lib.sh gives its copy of them.
-int ControlIds() {
+std::vector<ControlName> ControlNames() {
     namespace id = quorvane::control_id;
-    const struct {
-        const char* name;
-        int id;
-    } controls[] = {
+    return {
         {"QV_LIST", id::PartitionList},
         {"QV_GROUP", id::PropertiesGroup},
         {"QV_LETTER_CAPTION", id::LetterCaption},
@@ -283,7 +330,40 @@ int ControlIds() {
         {"QV_CONFIRM", id::ConfirmButton},
         {"QV_EXIT", id::ExitButton},
     };
-    for (const auto& control : controls) std::printf("%s 0x%x\n", control.name, control.id);
+}
+
+int ControlIds() {
+    for (const ControlName& control : ControlNames()) std::printf("%s 0x%x\n", control.name, control.id);
+    return 0;
+}
+
+int Layout(HWND main) {
+    RECT client{}, outer{};
+    GetClientRect(main, &client);
+    GetWindowRect(main, &outer);
+    POINT origin{0, 0};
+    ClientToScreen(main, &origin);
+    std::printf("client %ld %ld %ld %ld\n", origin.x - outer.left, origin.y - outer.top, client.right,
+                client.bottom);
+    for (const ControlName& control : ControlNames()) {
+        ChildRequest request{control.id, nullptr};
+        EnumChildWindows(main, FindChild, reinterpret_cast<LPARAM>(&request));
+        if (request.found == nullptr) return 1;
+        RECT rect{};
+        GetWindowRect(request.found, &rect);
+        MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&rect), 2);
+        std::printf("%s %ld %ld %ld %ld\n", control.name, rect.left, rect.top, rect.right - rect.left,
+                    rect.bottom - rect.top);
+    }
+    return 0;
+}
+
+int DpiChanged(HWND window, int dpi, const RECT& suggested) {
+    // lParam points to the rectangle: it must lie in the window's process.
+    const RemoteBuffer remote(window);
+    if (!remote.Valid()) return 1;
+    remote.Put(0, &suggested, sizeof suggested);
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(remote.At(0)));
     return 0;
 }
 
@@ -399,6 +479,12 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "rows") return Rows(window);
+    if (command == "accessible") return Accessible(window);
+    if (command == "layout") return Layout(window);
+    if (command == "dpichanged" && argc > 7) {
+        const RECT suggested{std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]), std::atoi(argv[7])};
+        return DpiChanged(window, std::atoi(argv[3]), suggested);
+    }
     if (command == "columns") return Columns(window);
     if (command == "rowrect" && argc > 3) return RowRect(window, std::atoi(argv[3]));
     if (command == "selected") {

@@ -129,6 +129,12 @@ qv_prefix() {
 # qv_disks IMAGE...: image k becomes \\.\PHYSICALDRIVEk; nothing else is a disk.
 qv_disks() {
     local dos=$WINEPREFIX/dosdevices k=0 image
+    # As many drives for the program to try as there are images (the tests
+    # have two, the demo more); the server stops again before the links change.
+    qv_wine reg add 'HKLM\SYSTEM\CurrentControlSet\Services\Disk\Enum' /v Count /t REG_DWORD /d "$#" /f \
+        </dev/null >/dev/null 2>&1
+    "$WINESERVER" -k 2>/dev/null || true
+    "$WINESERVER" -w 2>/dev/null || true
     rm -f "$dos"/physicaldrive*
     for image in "$@"; do
         ln -sfn "$(realpath "$image")" "$dos/physicaldrive$k"
@@ -144,18 +150,25 @@ qv_disks() {
     ln -sfn /dev/null "$dos/z::"
 }
 
-# qv_display: a virtual screen of 1024 x 768 when there is none; the Wine
-# server is restarted so that its desktop uses it.
+# qv_display [WIDTHxHEIGHT]: a virtual screen (1024x768 unless told) when
+# there is none; the Wine server is restarted so that its desktop uses it.
 qv_display() {
     local n=90
     while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$n" -screen 0 "${1:-1024x768}x24" -nolisten tcp >/dev/null 2>&1 &
     QV_XVFB_PID=$!
     export DISPLAY=":$n"
     local i
     for i in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
     "$WINESERVER" -k 2>/dev/null || true
     "$WINESERVER" -w 2>/dev/null || true
+}
+
+# qv_dpi DPI: the screen density the Windows processes started from now on
+# see (96 is 100 %, 144 is 150 %). Wine reads LogPixels when a process starts
+# and gives every process that DPI, per-monitor aware whatever its manifest.
+qv_dpi() {
+    qv_wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f </dev/null >/dev/null 2>&1
 }
 
 # qv_warm: starts the Wine server and its system processes with their
@@ -197,9 +210,9 @@ hex_utf8() {
 # qv_driver COMMAND ARGS...: window-driver.exe (see tests/wine/WindowDriver.cpp).
 # It answers 0 or 1 (2: a usage error); any other code comes from Wine or
 # the system (a process that died under load), so a question is asked once
-# more. Commands that act (click, post, char, settext, limited) are not.
+# more. Commands that act (click, post, char, settext, limited, dpichanged) are not.
 qv_driver() {
-    case $1 in click | post | char | settext | limited) qv_wine "$QV_DRIVER" "$@" </dev/null; return ;; esac
+    case $1 in click | post | char | settext | limited | dpichanged) qv_wine "$QV_DRIVER" "$@" </dev/null; return ;; esac
     local out rc try
     for try in 1 2; do
         out=$(qv_wine "$QV_DRIVER" "$@" </dev/null)
