@@ -21,6 +21,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     AddSystemMenuItems(window.GetFrame().Handle());
 
     session.Start(ProgramParameters());
+    window.ShowPlan();  // /N: what the command would do
     // A window that could not be created (no desktop) cannot be closed by
     // the user: the run ends as if it had been.
     if (window.GetFrame().Handle() == nullptr) window.RequestClose();

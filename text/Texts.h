@@ -64,6 +64,9 @@ inline constexpr char RescanDropsChanges[] = "\xD3\xD0\xC9\xD0\xCE\xB4\xD0\xB4\x
 // System menu and message boxes
 inline constexpr char MenuHelpItem[] = "\xC3\xFC\xC1\xEE\xD0\xD0\xB2\xCE\xCA\xFD(&P)";  // "命令行参数(&P)"
 inline constexpr char MenuAboutItem[] = "\xB9\xD8\xD3\xDA(&A)...";  // "关于(&A)..."
+inline constexpr char MenuHideRow[] = "\xD2\xFE\xB2\xD8\xB7\xD6\xC7\xF8";  // "隐藏分区"
+inline constexpr char MenuShowRow[] = "\xCF\xD4\xCA\xBE\xB7\xD6\xC7\xF8";  // "显示分区"
+inline constexpr char NoticeTitle[] = "\xCC\xE1\xCA\xBE";  // "提示"
 inline constexpr char HelpTitle[] = "\xC3\xFC\xC1\xEE\xD0\xD0\xB2\xCE\xCA\xFD";  // "命令行参数"
 inline constexpr char AboutTitle[] = "\xB0\xE6\xB1\xBE\xD0\xC5\xCF\xA2";  // "版本信息"
 // Below the line "Quorvane <version>" of the About box.

@@ -60,6 +60,13 @@ class MainWindow : public Shell, public RowObserver {
     void OnRescanKey();
     void OnCloseRequest(bool& accept);
     void ShowWriteFailures();
+    void ShowNotices();
+
+ public:
+    // /N: the plan of the command line, in a box (the window stays hidden).
+    void ShowPlan();
+
+ private:
 
     PartitionRows& Rows() { return session_.Rows(); }
 

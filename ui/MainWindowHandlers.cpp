@@ -2,7 +2,10 @@
 // state: they read the row cells when the event comes and write new texts
 // into the cells; the list follows the cells by itself.
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "app/PlanReport.h"
 #include "app/RowEdit.h"
 #include "platform/win32/WideText.h"
 #include "scan/DiskFormat.h"
@@ -20,6 +23,26 @@ constexpr COLORREF ExtendedRowGrey = RGB(128, 128, 128);
 // Asks the list for a notification per row before painting and per cell at
 // the row stage (the two flags share one bit; each stage reads its own).
 constexpr LRESULT CustomDrawAnswer = CDRF_NOTIFYITEMDRAW | CDRF_NOTIFYSUBITEMDRAW;
+// The context menu's items (any non-zero numbers: the menu answers inline).
+constexpr UINT HideRowCommand = 1;
+constexpr UINT ShowRowCommand = 2;
+// A plan box shows this many lines, then how many more there are.
+constexpr size_t PlanBoxLines = 30;
+
+// A popup menu, destroyed on every way out.
+class UniqueMenu {
+ public:
+    explicit UniqueMenu(HMENU menu) : menu_(menu) {}
+    ~UniqueMenu() {
+        if (menu_) DestroyMenu(menu_);
+    }
+    UniqueMenu(const UniqueMenu&) = delete;
+    UniqueMenu& operator=(const UniqueMenu&) = delete;
+    HMENU Get() const { return menu_; }
+
+ private:
+    HMENU menu_;
+};
 
 }  // namespace
 
@@ -43,11 +66,26 @@ void MainWindow::OnListClick() {
     partitionList_.SelectRow(partitionList_.RowCount() - 1);
 }
 
-void MainWindow::OnListContextMenu(const ContextMenuRequest& /*request*/) {
-    // The row's context menu goes here: a right click, the menu key and
-    // Shift+F10 on the list all arrive once, with the row they are about
-    // (the selected one) and where the menu belongs on the screen. The list
-    // has no menu yet.
+// The row's context menu: 隐藏分区 and 显示分区 where they apply. The change
+// becomes pending as a typed ID does; a refused one says why at once.
+void MainWindow::OnListContextMenu(const ContextMenuRequest& request) {
+    const int row = request.row;
+    if (!Rows().Exists(row)) return;
+    const UniqueMenu menu(CreatePopupMenu());
+    if (!menu.Get()) return;
+    for (const auto& [hide, text] : {std::pair{true, texts::MenuHideRow}, std::pair{false, texts::MenuShowRow}}) {
+        const UINT state = RowOffersVisibility(Rows(), row, hide) ? MF_ENABLED : MF_GRAYED;
+        AppendMenuW(menu.Get(), MF_STRING | state, hide ? HideRowCommand : ShowRowCommand, WideFromGbk(text).c_str());
+    }
+    // TPM_RETURNCMD: the choice comes back here instead of as WM_COMMAND.
+    const UINT chosen = static_cast<UINT>(TrackPopupMenu(menu.Get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, request.screen.x,
+                                                         request.screen.y, 0, frame_.Handle(), nullptr));
+    if (chosen != HideRowCommand && chosen != ShowRowCommand) return;
+    if (const auto refusal = SetRowHidden(Rows(), row, chosen == HideRowCommand)) {
+        ShowMessageBox(frame_.Handle(), DescribeCause(*refusal), texts::RefusedTitle, MB_OK | MB_ICONWARNING);
+        return;
+    }
+    OnRowStateChange(row);  // the ID field shows the row's new ID
 }
 
 LRESULT MainWindow::OnListCustomDraw(CustomDraw& draw) {
@@ -112,6 +150,7 @@ void MainWindow::OnConfirmClick() {
     session_.ApplyAndClose();
     holdCloseRequests_ = false;
     ShowWriteFailures();
+    ShowNotices();
     if (closeRequested_) {
         closeRequested_ = false;
         frame_.RequestClose();
@@ -127,6 +166,24 @@ void MainWindow::ShowWriteFailures() {
         text += DescribeFailure(Rows(), failure);
     }
     ShowMessageBox(frame_.Handle(), text, texts::WriteFailedTitle, MB_OK | MB_ICONERROR);
+}
+
+void MainWindow::ShowNotices() {
+    std::string text;
+    for (const std::string& notice : session_.Notices()) text += (text.empty() ? "" : "\r\n") + notice;
+    if (!text.empty()) ShowMessageBox(frame_.Handle(), text, texts::NoticeTitle, MB_OK | MB_ICONINFORMATION);
+}
+
+void MainWindow::ShowPlan() {
+    if (!session_.Plan()) return;
+    const std::vector<std::string> lines = PlanLines(*session_.Plan(), Rows());
+    std::string text;
+    for (size_t i = 0; i < lines.size() && i < PlanBoxLines; ++i) text += (i ? "\r\n" : "") + lines[i];
+    if (lines.size() > PlanBoxLines)
+        text += "\r\n" + (texts::PlanMoreLines + std::to_string(lines.size() - PlanBoxLines)) + texts::PlanMoreLinesEnd;
+    for (const ChangeFailure& failure : session_.Failures()) text += "\r\n" + DescribeFailure(Rows(), failure);
+    // At start there is no active window: the box has no owner.
+    ShowMessageBox(GetActiveWindow(), text, texts::PlanTitle, MB_OK | MB_ICONINFORMATION);
 }
 
 void MainWindow::OnExitClick() {
