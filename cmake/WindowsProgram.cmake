@@ -37,7 +37,7 @@ file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/version.txt CONTENT "@PROJECT_
 
 # The Windows side that every Windows program of the project shares.
 add_library(quorvane_win32 STATIC
-  app/Win32Start.cpp
+  programs/Win32Start.cpp
   platform/win32/Win32Platform.cpp
   platform/win32/Win32SystemView.cpp
   platform/win32/WideText.cpp
@@ -47,7 +47,7 @@ target_compile_definitions(quorvane_win32 PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _W
 target_link_libraries(quorvane_win32 PUBLIC quorvane_core advapi32 shell32 kernel32)
 
 add_executable(Quorvane WIN32
-  app/WinMain.cpp
+  programs/WinMain.cpp
   ui/SystemMenu.cpp
   ui/Window.cpp
   ui/Frame.cpp
@@ -64,7 +64,7 @@ target_link_libraries(Quorvane PRIVATE quorvane_win32 comctl32 user32 gdi32)
 target_compile_definitions(Quorvane PRIVATE QUORVANE_VERSION="${PROJECT_VERSION}")
 
 # Quorvane.com: the same run, console subsystem, its own entry point.
-add_executable(QuorvaneConsole app/ConsoleMain.cpp ${QuorvaneConsole_RC})
+add_executable(QuorvaneConsole programs/ConsoleMain.cpp ${QuorvaneConsole_RC})
 set_target_properties(QuorvaneConsole PROPERTIES OUTPUT_NAME Quorvane SUFFIX .com)
 target_link_libraries(QuorvaneConsole PRIVATE quorvane_win32)
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Win32Start.h"
+#include "programs/Win32Start.h"
 #include "platform/win32/WideText.h"
 #include "platform/win32/Win32Platform.h"
 

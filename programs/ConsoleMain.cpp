@@ -2,7 +2,7 @@
 // Shell that prints. cmd and PowerShell find it before Quorvane.exe when a
 // user types "Quorvane" (PATHEXT lists .COM first) and wait for it.
 #include "app/ConsoleRun.h"
-#include "app/Win32Start.h"
+#include "programs/Win32Start.h"
 #include "platform/win32/ConsoleStream.h"
 #include "platform/win32/Elevation.h"
 #include "platform/win32/WideText.h"

@@ -1,4 +1,4 @@
-#include "app/Win32Start.h"
+#include "programs/Win32Start.h"
 
 #include "app/CommandLine.h"
 #include "platform/win32/WideText.h"

@@ -2,7 +2,7 @@
 // sequence, then the message loop until the single close path has run.
 #include "app/Session.h"
 #include "ui/SystemMenu.h"
-#include "app/Win32Start.h"
+#include "programs/Win32Start.h"
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/WindowsApi.h"
 #include "ui/MainWindow.h"
