@@ -65,8 +65,9 @@ TEST(Undo, EveryCommandRestoresEveryByte) {
 // FAT driver removes a label: a deleted entry, not the zeros it was.
 TEST(Undo, WindowChangeOfAnUnlabelledVolume) {
     TempDir dir;
-    const std::string image = MakeImage(dir, "disk.img", 4 << 20, "start=64, size=2048, type=c");
-    MakeFat32(image, 64, 2048, "");
+    const std::string image = MakeImage(dir, "disk.img", (64 + SD::FatSectors) * 512,
+                                        "start=64, size=" + std::to_string(SD::FatSectors) + ", type=c");
+    MakeFat32(image, 64, SD::FatSectors, "");
     const auto before = ImageBytes(image);
     const Fat32Places p1(before, 64);
     ProgramRun run({image});
