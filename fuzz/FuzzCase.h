@@ -19,10 +19,12 @@
 //                 bit 1 a label typed, bit 2 the label field disabled), the
 //                 ID when typed, the label when typed
 //               raw: n (% 6) texts
-//     ID        mode, value: mode % 4 = 0 "%02X", 1 "%02x", 2 one digit below
-//               0x10, 3 a text of value % 4 bytes that follow; but with mode
-//               3 and a value from 0xC0 a GPT type code: one of KnownGptTypes
-//               (fuzz/Oracle.h) by (value - 0xC0), past them "%04X" of the next two bytes
+//     ID        mode, value: mode % 4 = 0 "%02X", 1 "%02x", 2 one digit ("%X"
+//               below 0x10, else "%x" of the low four bits), 3 a text of
+//               value % 4 bytes that follow; but with mode 3 and a value
+//               from 0xC0 four digits: k = (value - 0xC0) % 32 below 30 the
+//               code of KnownGptTypes[k] (fuzz/Oracle.h), else "%04X" of the
+//               next two bytes; in lower case when value bit 5 is set
 //     disk      a byte b: below 0xF0 the decimal of b % 4, else a text of b % 4 bytes
 //     partition a byte b: below 0xF0 its decimal, else a text of b % 4 bytes
 //     label     a text of (first byte % 16) bytes
@@ -69,8 +71,10 @@
 //   sector field: 0 sector 6, 1 none (0), 2 the FSInfo sector, 3 past the
 //   reserved sectors, 4 sector 3, 5 0xFFFF, else 6; bit 7 the type field in
 //   lower case), the reserved sector count (0 reads as 32), the FAT count
-//   (% 3, 0 reads as 2), the sectors per FAT (0 reads as 8), the root
-//   cluster (% 8 + 2), 4 bytes of serial number, a label (as above, both in
+//   (% 3, 0 reads as 2), the sectors per FAT (0 reads as 8), a byte r: the
+//   root cluster (r % 8 + 2) and the data clusters (65525 + r / 8, but
+//   65524 for r / 8 = 31: too few for Windows to take it for FAT32), 4
+//   bytes of serial number, a label (as above, both in
 //   the boot sector and in the root directory) and a byte whose bit 0 puts a
 //   copy of the boot sector at sector 6 whatever the backup field says.
 //   A GUID partition table: flags g (bits 0-1 the entry size 128 << x; bit 2
@@ -79,11 +83,12 @@
 //   all; bit 6 the primary array's CRC spoilt; bit 7 the backup header
 //   points at another alternate LBA), the entry count (0 reads as 128), the
 //   array's LBA - 2 (% 4), 2 bytes of disk GUID, then n (% 9) entries: the
-//   index (% count), the type (% 16: below the count of KnownGptTypes
-//   one of them, 15 zero, else 16 bytes follow), the first LBA (4 bytes), the
-//   length in LBAs (2 bytes; 0 makes the last LBA one before the first),
-//   an attribute byte (bit 0 hidden, bit 1 no drive letter, bit 2 a FAT32
-//   volume follows and starts at the first LBA). The backup header lies at
+//   index (% count), the type (% 16: below 11 one of the first
+//   KnownGptTypes, 15 zero, else 16 bytes follow), the first LBA (4 bytes),
+//   the length (2 bytes; 0 makes the last LBA one before the first), an
+//   attribute byte (bit 0 hidden, bit 1 no drive letter, bit 2 a FAT32
+//   volume follows and starts at the first LBA, bit 3 the length counts in
+//   256 LBAs). The backup header lies at
 //   the image's last LBA, its array just before it; a protective MBR is put
 //   at sector 0 when none was placed yet.
 #pragma once

@@ -7,10 +7,9 @@
 #include <optional>
 #include <set>
 
-#include "app/RowEdit.h"
+#include "fuzz/FatModel.h"
 #include "fuzz/Oracle.h"
 #include "platform/image/ImagePlatform.h"
-#include "platform/image/ImageVolumes.h"
 #include "scan/PartitionRows.h"
 
 namespace quorvane::fuzz {
@@ -56,6 +55,10 @@ bool IsFat32IdText(const std::string& id) {
     return id == "0B" || id == "0C" || id == "1B" || id == "1C" || id == "BC";
 }
 
+bool IsContainerText(const std::string& id) {
+    return id == "05" || id == "0F";
+}
+
 std::string Padded(std::string label) {
     label.resize(11, ' ');
     return label;
@@ -67,15 +70,14 @@ std::string FieldAt(const MemoryImage& image, uint64_t position) {
     return field;
 }
 
-// The FAT32 volume Windows sees in a partition of an image, read by the image
-// backend's model of Windows' FAT driver.
+// The FAT32 volume Windows sees in a partition of an image, by the checker's
+// own reading of the FAT specification.
 struct WindowsVolume {
-    std::unique_ptr<ImageFile> file;
-    std::optional<Fat32Volume> fat;
-    WindowsVolume(const SharedMemoryImage& image, const Extent& extent, bool writable = false)
-        : file(ImageFile::Open(ImageSource{"", image}, writable)) {
-        if (file) fat = Fat32Volume::Open(*file, {extent.start, extent.length});
-    }
+    const MemoryImage* image;
+    std::optional<FatVolume> fat;
+    WindowsVolume(const SharedMemoryImage& disk, const Extent& extent)
+        : image(disk.get()), fat(MountFat32(*disk, extent.start, extent.length)) {}
+    std::string Label() const { return ReportedLabel(*image, *fat); }
 };
 
 // The partition a DOS name of `names` targets, on the media `images`.
@@ -87,7 +89,7 @@ std::optional<NamedVolume> VolumeNamed(const std::map<char, std::string>& names,
                                        const std::vector<SharedMemoryImage>& images, uint32_t unit) {
     const auto name = names.find(letter);
     uint32_t drive = 0, number = 0;
-    if (name == names.end() || !ParsePartitionTarget(name->second, drive, number) || drive >= images.size())
+    if (name == names.end() || !ParseTarget(name->second, drive, number) || drive >= images.size())
         return std::nullopt;
     const auto extent = WindowsPartition(*images[drive], number, unit);
     if (!extent) return std::nullopt;
@@ -188,17 +190,33 @@ class Checker {
             atMark_.push_back(std::make_shared<MemoryImage>(*medium));
     }
 
+    // The window as the checker knows it: each "修改" puts the fields into
+    // the selected row's cells, unless a rule refuses the ID at once; the
+    // label field takes a label only where the row has a volume (not a
+    // container, not the protective entry).
     void EditInTheWindow(Session& session) {
         PartitionRows& rows = session.Rows();
+        rowsMatch_ = ScanForeseen() && rows.Count() == static_cast<int>(expected_.rows.size());
+        const std::vector<RowFacts> facts = Facts(rows);
+        window_ = MeanCommand({}, facts);
         for (const WindowEdit& edit : case_.edits) {
-            if (rows.Count() == 0) break;
-            const int row = edit.row % rows.Count();
-            RowEdit fields;
-            fields.id = edit.id.value_or(rows.Cell(row, ColumnId));
-            fields.labelShown = rows.Cell(row, ColumnLabel);
-            fields.label = edit.label.value_or(fields.labelShown);
-            fields.labelEnabled = !edit.labelDisabled;
-            refusedEdits_.push_back(ModifyRow(rows, row, fields).has_value());
+            if (facts.empty()) break;
+            const int row = static_cast<int>(edit.row % facts.size());
+            const std::string id = edit.id.value_or(window_.ids[row]);
+            const bool changed = UpperGbk(id) != facts[row].scannedId && id != window_.ids[row];
+            const auto byte = ParseId(id);
+            const bool refused =
+                changed &&
+                (facts[row].gpt ? MustRefuseGptChange(id, facts[row].scannedId)
+                                : !byte || MustRefuseIdChange(facts, window_.ids, expected_, row, *byte));
+            if (refused) continue;
+            window_.ids[row] = id;
+            rows.SetCell(row, ColumnId, id);
+            const bool takesLabel = !IsContainerText(UpperGbk(id)) && facts[row].scannedId != "EE";
+            if (!takesLabel || edit.labelDisabled || !edit.label || *edit.label == window_.labels[row])
+                continue;
+            window_.labels[row] = *edit.label;
+            rows.SetCell(row, ColumnLabel, *edit.label);
         }
         session.ApplyAndClose();
     }
@@ -293,7 +311,7 @@ class Checker {
             }
             const auto name = namesAtMark_.find(letter);
             uint32_t drive = 0, number = 0;
-            if (name == namesAtMark_.end() || !ParsePartitionTarget(name->second, drive, number)) {
+            if (name == namesAtMark_.end() || !ParseTarget(name->second, drive, number)) {
                 Fail("row " + std::to_string(row) + " shows a letter without a volume");
                 continue;
             }
@@ -326,40 +344,11 @@ class Checker {
         return facts;
     }
 
-    // The cells as the edits must leave them, and each edit's refusal.
-    void ReplayEdits(const std::vector<RowFacts>& facts, CommandMeaning& meaning) {
-        for (size_t i = 0; i < case_.edits.size() && !facts.empty(); ++i) {
-            const WindowEdit& edit = case_.edits[i];
-            const int row = static_cast<int>(edit.row % facts.size());
-            const std::string id = edit.id.value_or(meaning.ids[row]);
-            const std::string shown = meaning.labels[row];
-            const auto byte = ParseId(id);
-            const bool changed = UpperGbk(id) != facts[row].scannedId && id != meaning.ids[row];
-            std::optional<bool> rule;
-            if (facts[row].gpt)
-                rule = MustRefuseGptChange(id, facts[row].scannedId);
-            else
-                rule = !byte || MustRefuseIdChange(facts, meaning.ids, expected_, row, *byte);
-            bool refuse = changed && rule.value_or(false);
-            if (i < refusedEdits_.size() && refusedEdits_[i] != refuse) {
-                // Rows the checker could not foresee, and codes it does not
-                // know, are judged as the program judged them.
-                if (rowsMatch_ && (!changed || rule))
-                    Fail(std::string("the window ") + (refuse ? "took" : "refused") + " the change of row " +
-                         std::to_string(row) + " to " + id);
-                refuse = refusedEdits_[i];
-            }
-            if (refuse) continue;
-            meaning.ids[row] = id;
-            if (!edit.labelDisabled && edit.label && *edit.label != shown) meaning.labels[row] = *edit.label;
-        }
-    }
-
     void CheckChanges(Session& session) {
         const PartitionRows& rows = session.Rows();
         const std::vector<RowFacts> facts = Facts(rows);
         CommandMeaning meaning = MeanCommand(case_.parameters, facts);
-        if (meaning.verdict == CommandMeaning::Verdict::Window) ReplayEdits(facts, meaning);
+        if (meaning.verdict == CommandMeaning::Verdict::Window) meaning = window_;
         using Verdict = CommandMeaning::Verdict;
         const bool applied = meaning.verdict == Verdict::Window || meaning.verdict == Verdict::Apply;
         for (int row = 0; row < rows.Count(); ++row) {
@@ -371,7 +360,7 @@ class Checker {
             const auto volume = VolumeNamed(namesAtMark_, RowLetter(rows, row), originals_, unit_);
             if (Healthy() && rowsMatch_ && volume) {
                 WindowsVolume windows(originals_[volume->drive], volume->extent);
-                if (windows.fat && windows.fat->Label() != facts[row].scannedLabel)
+                if (windows.fat && windows.Label() != facts[row].scannedLabel)
                     Fail("row " + std::to_string(row) + " shows another label than Windows");
             }
         }
@@ -440,7 +429,7 @@ class Checker {
             const uint32_t drive = facts[row].drive;
             if (!plan.refused) {
                 WindowsVolume now(inDrive_[drive], plan.volume);
-                change.landed = now.fat && now.fat->Label() == plan.reported;
+                change.landed = now.fat && now.Label() == plan.reported;
                 // The boot sectors keep a copy: on the MBR by a FAT32 ID; in a
                 // GPT partition wherever Windows mounted FAT32 (all it mounts here).
                 if (change.landed && (facts[row].gpt || IsFat32IdText(finalIds[row])))
@@ -541,17 +530,15 @@ class Checker {
                           std::map<uint32_t, std::vector<std::pair<uint64_t, size_t>>>& allowedRanges) {
         const RowFacts& f = facts[row];
         Change change{row, false, Due::Either, false};
-        const auto rule = MustRefuseGptChange(id, f.scannedId);
+        const bool rule = MustRefuseGptChange(id, f.scannedId);
         const auto places = PlacesOfGptRow(f);
         const bool present = f.drive < inDrive_.size() && !removed_.count(f.drive);
         // A label change writing one of its sectors may undo it.
         const bool shared = places && labelSectors.count(f.drive) &&
                             std::any_of(places->sectors.begin(), places->sectors.end(),
                                         [&](uint64_t p) { return labelSectors.at(f.drive).count(p / unit_) > 0; });
-        if (rule.value_or(false) || !present) {
+        if (rule || !present) {
             change.due = Due::Refuse;
-        } else if (!rule) {
-            change.due = Due::Unknown;  // a code the checker does not know
         } else if (rowsMatch_) {
             const ExpectedRow& e = expected_.rows[row];
             const MemoryImage &then = *originals_[f.drive], &now = *atMark_[f.drive];
@@ -683,13 +670,12 @@ class Checker {
             now->extent.start != start)
             return plan;
         WindowsVolume before(originals_[drive], then->extent), after(atMark_[drive], now->extent);
-        if (!before.fat || !after.fat || before.fat->SerialNumber() != after.fat->SerialNumber()) return plan;
-        auto scratch = std::make_shared<MemoryImage>(*atMark_[drive]);
-        WindowsVolume trial(scratch, now->extent, true);
-        if (!trial.fat || !trial.fat->SetLabel(label)) return plan;
+        if (!before.fat || !after.fat || before.fat->serial != after.fat->serial) return plan;
+        const auto reported = LabelAfterSet(*atMark_[drive], *after.fat, label);
+        if (!reported) return plan;
         plan.refused = false;
         plan.volume = now->extent;
-        plan.reported = trial.fat->Label();
+        plan.reported = *reported;
 
         plan.sectors.insert(start / unit_);
         plan.ranges.push_back({start + 0x47, 11});
@@ -708,9 +694,9 @@ class Checker {
                 std::equal(boot.begin() + 0x0B, boot.begin() + 0x47, copy->begin() + 0x0B))
                 plan.backupField = position + 0x47;
         }
-        if (const auto entry = after.fat->LabelEntryPosition()) {
-            plan.sectors.insert(*entry / unit_);
-            plan.ranges.push_back({*entry, 32});
+        if (const auto entry = FindLabelSlot(*atMark_[drive], *after.fat)) {
+            plan.sectors.insert(entry->position / unit_);
+            plan.ranges.push_back({entry->position, 32});
         }
         plan.ownSectorsApart = plan.sectors.size() == plan.ranges.size();
         return plan;
@@ -822,7 +808,7 @@ class Checker {
     std::map<char, std::string> namesAtMark_, namesAtApply_;  // the DOS names in force
     TemporaryDriveNames ours_;
     std::vector<ForeignName> foreign_;  // those Windows took
-    std::vector<bool> refusedEdits_;
+    CommandMeaning window_;             // the cells as the window edits left them
     std::vector<std::pair<SharedMemoryImage, SharedMemoryImage>> swappedOut_;  // media taken out, and a copy
     bool rowsMatch_ = false;  // the rows are the ones the checker expects
     // Drives with a GPT change that may be written: whether no label change

@@ -387,16 +387,14 @@ bool MustRefuseIdChange(const std::vector<RowFacts>& rows, const std::vector<std
     return false;
 }
 
-std::optional<bool> MustRefuseGptChange(const std::string& text, const std::string& scannedCode) {
+bool MustRefuseGptChange(const std::string& text, const std::string& scannedCode) {
     const std::string code = UpperGbk(text);
     const bool ldmBefore = scannedCode == "4200" || scannedCode == "4201";
     if (code.size() != 4 || !std::all_of(code.begin(), code.end(), [](char c) {
             return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
         }))
         return true;
-    if (ldmBefore || code == "4200" || code == "4201") return true;
-    if (KnownGptTypeOfCode(code)) return false;
-    return std::nullopt;
+    return ldmBefore || code == "4200" || code == "4201" || !KnownGptTypeOfCode(code);
 }
 
 std::string UpperGbk(const std::string& text) {

@@ -61,16 +61,19 @@ TEST(FuzzReplay, SeedsBuildTheirDisksAndKeepEveryPromise) {
         {"help", {1, 0, 0, ExitDone}},
         {"no-such-row", {1, 0, 0, ExitInvalidCommand}},
         {"two-parameters", {1, 0, 0, ExitInvalidCommand}},
-        {"missing-disk", {1, 1, 1, ExitNotApplied}},  // the registry counts three disks
-        {"gpt-type", {6, 1, 1, ExitDone}},             // EE + five GPT rows; one type in both copies
-        {"gpt-by-code", {6, 2, 2, ExitDone}},          // both basic-data rows
-        {"gpt-label", {6, 1, 1, ExitDone}},            // a FAT32 volume in a GPT partition
-        {"gpt-window", {6, 1, 1, ExitDone}},           // FD00 taken; 4200 and "83" refused at once
+        {"missing-disk", {1, 1, 1, ExitNotApplied}},         // the registry counts three disks
+        {"gpt-type", {6, 1, 1, ExitDone}},                   // EE + five GPT rows; one type in both copies
+        {"gpt-by-code", {6, 2, 2, ExitDone}},                // both basic-data rows
+        {"gpt-label", {6, 1, 1, ExitDone}},                  // a FAT32 volume in a GPT partition
+        {"gpt-window", {6, 1, 1, ExitDone}},                 // FD00 taken; 4200 and "83" refused at once
         {"gpt-damaged-primary", {3, 1, 0, ExitNotApplied}},  // listed from the backup, not changed
-        {"gpt-hybrid", {4, 1, 1, ExitDone}},           // EE, two GPT rows, the 0C primary
-        {"4k-chain", {4, 2, 2, ExitDone}},             // 0C, 05 + two logicals at 4096 bytes a sector
+        {"gpt-hybrid", {4, 1, 1, ExitDone}},                 // EE, two GPT rows, the 0C primary
+        {"4k-chain", {4, 2, 2, ExitDone}},                   // 0C, 05 + two logicals at 4096 bytes a sector
         {"4k-label", {1, 1, 1, ExitDone}},
         {"4k-gpt", {4, 2, 2, ExitDone}},
+        {"gpt-lower-case", {6, 3, 3, ExitDone}},         // "8e00", "a503", and "ef00" on an EF00 row
+        {"fat16-by-count", {1, 1, 0, ExitNotApplied}},   // 65524 clusters: no FAT32 volume for Windows
+        {"container-to-42", {5, 2, 0, ExitNotApplied}},  // an empty container and a full one, both refused
     };
     const fs::path dir = fs::path(QUORVANE_SOURCE_DIR) / "fuzz" / "corpus";
     size_t seeds = 0;
