@@ -29,7 +29,7 @@ class ImageDevice : public SectorDevice {
           length_(length),
           writable_(writable) {}
 
-    uint32_t LogicalSectorSize() const override { return platform_.SectorSizeOfImages(); }
+    uint32_t LogicalSectorSize() const override { return platform_.SectorSizeOf(drive_); }
 
     bool Seek(uint64_t position) override {
         if (platform_.Intercept(PlatformCall::Seek, drive_, letter_, position).fail) return false;
@@ -202,7 +202,7 @@ std::optional<ImagePlatform::VolumeLocation> ImagePlatform::LocateVolume(char le
     auto file = ImageFile::Open(images_[drive], false);
     if (!file) return std::nullopt;
     std::optional<VolumeLocation> volume;
-    if (const auto extent = FindWindowsPartition(*file, partition, sectorSize_))
+    if (const auto extent = FindWindowsPartition(*file, partition, SectorSizeOf(static_cast<int>(drive))))
         volume = VolumeLocation{drive, extent->offset, extent->length};
     if (memory) located_[letter] = {target, memory->Generation(), volume};
     return volume;
