@@ -160,6 +160,39 @@ void DecodeEvents(Reader& in, FuzzCase& result) {
     }
 }
 
+void DecodeUndoEdits(Reader& in, FuzzCase& result) {
+    using Kind = UndoEdit::Kind;
+    for (int n = in.Byte() % 5; n > 0; --n) {
+        UndoEdit edit;
+        edit.kind = static_cast<Kind>(in.Byte() % 6);
+        switch (edit.kind) {
+            case Kind::DiskBytes:
+                edit.drive = in.Byte() % 2;
+                edit.patch.position = in.Number(4) * result.sectorSize;
+                edit.patch.position += in.Number(2) % 512;
+                for (int b = in.Byte() % 17; b > 0; --b) edit.patch.bytes.push_back(in.Byte());
+                break;
+            case Kind::Field:
+                edit.record = in.Byte();
+                edit.field = in.Byte();
+                edit.value = in.Byte();
+                break;
+            case Kind::DataByte:
+                edit.record = in.Byte();
+                edit.offset = static_cast<uint16_t>(in.Number(2));
+                edit.value = in.Byte();
+                break;
+            case Kind::FileByte:
+                edit.offset = static_cast<uint16_t>(in.Number(2));
+                edit.value = in.Byte();
+                break;
+            case Kind::Cut: edit.value = in.Byte(); break;
+            case Kind::Version: break;
+        }
+        result.undoEdits.push_back(edit);
+    }
+}
+
 // The 512 bytes at `position` of an image, placed while the budget lasts.
 SectorBytes* Place(FuzzImage& image, uint64_t position, size_t& budget) {
     const auto found = image.sectors.find(position / 512);
@@ -438,6 +471,7 @@ FuzzCase DecodeFuzzCase(const uint8_t* data, size_t size) {
         image.size = mantissa << (in.Byte() % 43);
     }
     if (flags & 0x10) result.diskCount = static_cast<int8_t>(in.Byte());
+    if (flags & 0x40) DecodeUndoEdits(in, result);
     DecodeCommand(in, result);
     DecodeEvents(in, result);
     DecodeChunks(in, result);

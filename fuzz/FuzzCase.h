@@ -10,9 +10,21 @@
 //               1 /M, 2 /L, 3 /S, 4 window edits, 5 raw parameters; bit 4 the
 //               registry's disk count follows the image sizes; bit 5 the
 //               drives have 4096-byte sectors (every sector number below
-//               counts in them)
+//               counts in them); bit 6 changes before /U follow the count
 //   per image   two bytes m, e: the image holds m << (e % 43) bytes
 //   [count]     one signed byte, when byte 0 bit 4 is set
+//   [before /U] a run that saved an undo file is followed by /U with that
+//               file; before it, n (% 5) changes, each a tag (% 6):
+//               0 another program writes a disk: the drive, a sector (4
+//                 bytes), an offset (2 bytes, % 512), a length (% 17), the bytes
+//               1 a record's field, the file's CRC right: the record, the
+//                 field (fuzz/UndoFormat.h AlterField), a value
+//               2 a byte of a record's "before" (or with offset bit 15 its
+//                 "after") flipped, the CRC right: the record, the offset (2
+//                 bytes), the mask
+//               3 a byte of the file flipped: the offset (2 bytes), the mask
+//               4 the file cut: a byte, that many bytes from its end
+//               5 the file of another version
 //   command     /F: ID, ID        /M: disk, partition, ID
 //               /L: disk, partition, label        /S: ID, label
 //               window: n (% 9) edits of: row, flags (bit 0 an ID typed,
@@ -137,6 +149,15 @@ struct MediumChange {
     std::vector<BytePatch> patches;
 };
 
+// What happens to the undo file a run saved, or to its disks, before /U.
+struct UndoEdit {
+    enum class Kind { DiskBytes, Field, DataByte, FileByte, Cut, Version } kind = Kind::DiskBytes;
+    uint32_t drive = 0;
+    BytePatch patch;  // DiskBytes
+    uint8_t record = 0, field = 0, value = 0;
+    uint16_t offset = 0;
+};
+
 struct ForeignName {
     char letter = 'D';
     std::string target;
@@ -155,6 +176,7 @@ struct FuzzCase {
     std::vector<uint64_t> failCallsAfterScan;  // counted from the end of the scans
     std::vector<MediumChange> media;
     std::vector<ForeignName> names;
+    std::vector<UndoEdit> undoEdits;
 };
 
 FuzzCase DecodeFuzzCase(const uint8_t* data, size_t size);

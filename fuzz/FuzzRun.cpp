@@ -9,6 +9,8 @@
 
 #include "fuzz/FatModel.h"
 #include "fuzz/Oracle.h"
+#include "fuzz/RestoreModel.h"
+#include "fuzz/RestoreStage.h"
 #include "platform/image/ImagePlatform.h"
 #include "scan/PartitionRows.h"
 
@@ -131,6 +133,7 @@ class Checker {
         CheckRows(session);
         CheckChanges(session);
         CheckNames(session);
+        CheckUndo(session);
         return outcome_;
     }
 
@@ -321,12 +324,6 @@ class Checker {
             if (partition != expected_.rows.end() && (drive != e.place.drive || partition->start != e.start))
                 Fail("row " + std::to_string(row) + " shows the letter of another partition");
         }
-    }
-
-    // Windows gives a GPT partition a letter only when it holds basic data
-    // and lacks the no-drive-letter attribute (bit 63).
-    static bool TakesLetter(const ExpectedRow& e) {
-        return e.windowsNumber && (!e.gpt || (e.code == "0700" && (e.gptEntry[55] & 0x80) == 0));
     }
 
     std::vector<RowFacts> Facts(const PartitionRows& rows) const {
@@ -764,6 +761,22 @@ class Checker {
             if (write.drive < 0 || found == allowed.end() || !found->second.count(key))
                 Fail("a sector was written that no requested change lies in");
         }
+    }
+
+    // Every run that writes saves its undo file first; /U with that file
+    // (altered as the case says) is a run of its own.
+    void CheckUndo(const Session& session) {
+        const auto& files = platform_->UndoFilesInMemory();
+        const auto file = files.find(session.UndoFile());
+        if (file == files.end()) {
+            if (!SavedBeforeFirstWrite(platform_->Calls())) Fail("a write without an undo file");
+            return;
+        }
+        for (std::string& violation : CheckUndoFileOfRun(file->second, platform_->Calls(), originals_, unit_))
+            Fail(std::move(violation));
+        RestoreStage stage = RestoreAfterRun(file->second, case_.undoEdits, inDrive_, atMark_, unit_);
+        for (std::string& violation : stage.violations) Fail(std::move(violation));
+        outcome_.restoredDisks = stage.restoredDisks;
     }
 
     // Only the program's own temporary names go, exactly those, and none is

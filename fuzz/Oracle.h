@@ -134,6 +134,12 @@ struct ExpectedScan {
 ExpectedScan ExpectScan(const std::vector<SharedMemoryImage>& images, std::optional<int32_t> diskCount,
                         const std::vector<Fault>& faults, uint32_t unit);
 
+// Windows gives a letter to a partition it numbers; to a GPT partition only
+// when it holds basic data and lacks the no-drive-letter attribute (bit 63).
+inline bool TakesLetter(const ExpectedRow& e) {
+    return e.windowsNumber && (!e.gpt || (e.code == "0700" && (e.gptEntry[55] & 0x80) == 0));
+}
+
 // Partition `number` (from 1) as Windows numbers them on a disk that holds
 // `image`: where it starts and how long its entry says it is, in bytes.
 struct Extent {

@@ -1,0 +1,436 @@
+#include "fuzz/RestoreCase.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <memory>
+
+#include "app/Session.h"
+#include "fuzz/FuzzRun.h"
+#include "fuzz/Oracle.h"
+
+namespace quorvane::fuzz {
+
+namespace {
+
+class Reader {
+ public:
+    Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
+    uint64_t Number(int bytes) {
+        uint64_t value = 0;
+        for (int i = 0; i < bytes; ++i) value |= uint64_t{Byte()} << (8 * i);
+        return value;
+    }
+
+ private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t at_ = 0;
+};
+
+void Put(MemoryImage& image, uint64_t position, uint64_t value, int bytes) {
+    uint8_t le[8];
+    for (int i = 0; i < bytes; ++i) le[i] = static_cast<uint8_t>(value >> (8 * i));
+    image.WriteAt(position, le, static_cast<size_t>(bytes));
+}
+
+void PutEntry(MemoryImage& image, uint64_t table, int slot, uint8_t type, uint64_t first, uint64_t count) {
+    const uint64_t at = table + 0x1BE + 16 * static_cast<uint64_t>(slot);
+    Put(image, at + 4, type, 1);
+    Put(image, at + 8, first, 4);
+    Put(image, at + 12, count, 4);
+    Put(image, table + 510, 0xAA55, 2);
+}
+
+// A FAT32 volume as mkfs.fat lays one out, with just enough clusters for
+// Windows to take it for FAT32, and a label in its root directory.
+constexpr uint64_t VolumeSectors = 66000;
+void PutFat32(MemoryImage& image, uint64_t start, uint32_t unit, uint32_t serial) {
+    const uint64_t at = start * unit;
+    image.WriteAt(at, reinterpret_cast<const uint8_t*>("\xEB\x58\x90mkfs.fat"), 11);
+    Put(image, at + 0x0B, unit, 2);
+    Put(image, at + 0x0D, 1, 1);   // sectors per cluster
+    Put(image, at + 0x0E, 32, 2);  // reserved sectors
+    Put(image, at + 0x10, 2, 1);   // FATs
+    Put(image, at + 0x15, 0xF8, 1);
+    Put(image, at + 0x20, 32 + 2 * 8 + 65525, 4);
+    Put(image, at + 0x24, 8, 4);  // sectors per FAT
+    Put(image, at + 0x2C, 2, 4);  // root cluster
+    Put(image, at + 0x30, 1, 2);  // FSInfo
+    Put(image, at + 0x32, 6, 2);  // backup boot sector
+    Put(image, at + 0x42, 0x29, 1);
+    Put(image, at + 0x43, serial, 4);
+    image.WriteAt(at + 0x47, reinterpret_cast<const uint8_t*>("OLD LABEL  FAT32   "), 19);
+    Put(image, at + 510, 0xAA55, 2);
+    std::vector<uint8_t> boot(unit);
+    image.ReadAt(at, boot.data(), unit);
+    image.WriteAt(at + 6 * uint64_t{unit}, boot.data(), unit);
+    for (uint64_t fat = 0; fat < 2; ++fat)
+        Put(image, at + (32 + fat * 8) * unit, 0x0FFFFFFF0FFFFFF8, 8),
+            Put(image, at + (32 + fat * 8) * unit + 8, 0x0FFFFFFF, 4);
+    const uint64_t root = at + (32 + 2 * 8) * uint64_t{unit};
+    image.WriteAt(root, reinterpret_cast<const uint8_t*>("OLD LABEL  \x08"), 12);
+}
+
+// What Windows does with SetVolumeLabel, by the checker's own FAT model.
+void SetLabel(MemoryImage& image, const FatVolume& volume, const std::string& label) {
+    const auto slot = FindLabelSlot(image, volume);
+    if (!slot || label.empty()) return;
+    std::string field = UpperGbk(label);
+    field.resize(11, ' ');
+    if (field[0] == '\xE5') field[0] = '\x05';
+    image.WriteAt(slot->position, reinterpret_cast<const uint8_t*>(field.data()), 11);
+    if (!slot->existing) Put(image, slot->position + 11, 0x08, 1);
+}
+
+struct Disk {
+    uint8_t flags = 0;
+    uint32_t unit = 512;
+    uint64_t volumeStart = 0;  // in sectors; 0: none
+    uint64_t ebr = 0;          // the MBR disk's first EBR
+};
+
+// A disk of its own making, `extra` 64-sector steps larger than it needs,
+// or `bytes` long where that is enough.
+SharedMemoryImage MakeDisk(Disk& d, uint8_t extra, uint32_t id, uint64_t bytes) {
+    const bool gpt = d.flags & 1, volume = d.flags & 4;
+    const uint32_t u = d.unit;
+    const uint64_t first = 64, length = volume ? VolumeSectors : 2048;
+    const uint64_t arraySectors = 128 * 128 / u;
+    const uint64_t needed = (first + length + 64 + 4096 + 64 + arraySectors + 1 + 64 * uint64_t{extra}) * u;
+    auto image = std::make_shared<MemoryImage>(std::max(needed, bytes));
+    const uint64_t sectors = image->Size() / u, last = sectors - 1;
+    if (volume) {
+        d.volumeStart = first;
+        PutFat32(*image, first, u, 0x5E000000 | id >> 8);
+    }
+    if (!gpt) {
+        Put(*image, 0x1B8, id, 4);
+        PutEntry(*image, 0, 0, volume ? 0x0C : 0x07, first, length);
+        d.ebr = first + length + 64;
+        PutEntry(*image, 0, 1, 0x05, d.ebr, 4096);
+        PutEntry(*image, d.ebr * u, 0, 0x83, 64, 1024);
+        return image;
+    }
+    PutEntry(*image, 0, 0, 0xEE, 1, static_cast<uint32_t>(std::min<uint64_t>(last, 0xFFFFFFFF)));
+    std::vector<uint8_t> array(128 * 128);
+    const GuidBytes basic = GuidOnDisk(KnownGptTypes[1].guid), linux = GuidOnDisk(KnownGptTypes[6].guid);
+    std::copy(basic.begin(), basic.end(), array.begin());
+    std::copy(linux.begin(), linux.end(), array.begin() + 128);
+    const uint64_t entries[2][2] = {{first, first + length - 1},
+                                    {first + length + 64, first + length + 64 + 1023}};
+    for (int e = 0; e < 2; ++e)
+        for (int half = 0; half < 2; ++half)
+            for (int b = 0; b < 8; ++b)
+                array[128 * e + 32 + 8 * half + b] = static_cast<uint8_t>(entries[e][half] >> (8 * b));
+    array[16] = 1, array[128 + 16] = 2;  // the partitions' own GUIDs
+    const uint32_t arrayCrc = CheckerCrc32(array.data(), array.size());
+    const auto header = [&](uint64_t lba, uint64_t alternate, uint64_t entryLba) {
+        std::vector<uint8_t> h(92);
+        std::memcpy(h.data(), "EFI PART\0\0\1\0\x5C\0\0\0", 16);
+        for (int b = 0; b < 8; ++b) {
+            h[24 + b] = static_cast<uint8_t>(lba >> (8 * b));
+            h[32 + b] = static_cast<uint8_t>(alternate >> (8 * b));
+            h[40 + b] = static_cast<uint8_t>((2 + arraySectors) >> (8 * b));
+            h[48 + b] = static_cast<uint8_t>((last - arraySectors - 1) >> (8 * b));
+            h[72 + b] = static_cast<uint8_t>(entryLba >> (8 * b));
+        }
+        std::memcpy(&h[56], "\0\0\0\0\x11\x22\x33\x44\x55\x66\x77\x88\x99\xAA\xBB\xCC", 16);
+        for (int b = 0; b < 4; ++b) h[56 + b] = static_cast<uint8_t>(id >> (8 * b));
+        h[80] = 128, h[84] = 128;
+        for (int b = 0; b < 4; ++b) h[88 + b] = static_cast<uint8_t>(arrayCrc >> (8 * b));
+        const uint32_t crc = CheckerCrc32(h.data(), h.size());
+        for (int b = 0; b < 4; ++b) h[16 + b] = static_cast<uint8_t>(crc >> (8 * b));
+        return h;
+    };
+    image->WriteAt(2 * u, array.data(), array.size());
+    image->WriteAt((last - arraySectors) * u, array.data(), array.size());
+    image->WriteAt(u, header(1, last, 2).data(), 92);
+    image->WriteAt(last * u, header(last, 1, last - arraySectors).data(), 92);
+    return image;
+}
+
+// One write of the recorded run: a sector, or a label through Windows.
+struct Write {
+    size_t record = 0;
+    bool label = false;
+    std::string text;
+};
+
+struct Recorded {
+    std::vector<UndoEntry> entries;
+    std::vector<uint32_t> driveOf;  // per entry
+    std::vector<Write> writes;      // in the run's order
+};
+
+// Records a change of the sector at `position` (bytes, of the drive or of
+// the volume for a boot sector), as the program plans one.
+size_t RecordSector(Recorded& run, const UndoEntry& disk, uint32_t drive, uint8_t kind,
+                    const MemoryImage& image, uint64_t base, uint64_t position,
+                    const std::function<void(std::vector<uint8_t>&)>& change) {
+    UndoEntry e = disk;
+    e.kind = kind;
+    e.position = position;
+    e.before.resize(disk.sectorSize);
+    image.ReadAt(base + position, e.before.data(), e.before.size());
+    e.after = e.before;
+    change(e.after);
+    run.entries.push_back(e);
+    run.driveOf.push_back(drive);
+    return run.entries.size() - 1;
+}
+
+// The run on one disk; its writes are made later, up to the cut.
+void RecordRun(Recorded& run, const Disk& d, uint32_t drive, const MemoryImage& image, uint8_t what,
+               uint8_t value) {
+    const auto disk = DiskOfDrive(image, d.unit);
+    if (!disk || what >= 6) return;
+    const uint32_t u = d.unit;
+    const auto sector = [&](uint8_t kind, uint64_t base, uint64_t position, auto change) {
+        run.writes.push_back(
+            {RecordSector(run, *disk, drive, kind, image, base, position, change), false, {}});
+    };
+    if (what >= 4 && d.volumeStart != 0) {
+        const auto volume = MountFat32(image, d.volumeStart * u, VolumeSectors * u);
+        if (!volume) return;
+        const std::string label = std::string("new") + static_cast<char>('A' + value % 26);
+        UndoEntry e = *disk;
+        e.kind = 3;
+        e.serial = volume->serial;
+        e.volumeStart = volume->start;
+        const std::string old = ReportedLabel(image, *volume);
+        e.before.assign(old.begin(), old.end());
+        e.after.assign(label.begin(), label.end());
+        run.entries.push_back(e);
+        run.driveOf.push_back(drive);
+        run.writes.push_back({run.entries.size() - 1, true, label});
+        std::string field = UpperGbk(label);
+        field.resize(11, ' ');
+        for (const uint64_t copy : {uint64_t{0}, uint64_t{6} * u}) {
+            sector(2, volume->start, copy,
+                   [&](std::vector<uint8_t>& s) { std::copy(field.begin(), field.end(), s.begin() + 0x47); });
+            run.entries.back().serial = volume->serial;
+            run.entries.back().volumeStart = volume->start;
+        }
+        return;
+    }
+    if (what >= 2 && (d.flags & 1)) {
+        // The type of GPT entry 1 in both copies, the backup first, with the
+        // CRCs of both arrays and both headers.
+        const uint64_t last = image.Size() / u - 1, arraySectors = 128 * 128 / u;
+        const GuidBytes type = GuidOnDisk(KnownGptTypes[value % EntryTypeCount].guid);
+        for (const auto& [headerLba, arrayLba] :
+             {std::pair{last, last - arraySectors}, std::pair{uint64_t{1}, uint64_t{2}}}) {
+            std::vector<uint8_t> array(128 * 128);
+            image.ReadAt(arrayLba * u, array.data(), array.size());
+            std::copy(type.begin(), type.end(), array.begin() + 128);
+            sector(4, 0, arrayLba * u + 128 / u * u, [&](std::vector<uint8_t>& s) {
+                std::copy(type.begin(), type.end(), s.begin() + 128 % u);
+            });
+            const uint32_t arrayCrc = CheckerCrc32(array.data(), array.size());
+            sector(4, 0, headerLba * u, [&](std::vector<uint8_t>& s) {
+                for (int b = 0; b < 4; ++b) s[88 + b] = static_cast<uint8_t>(arrayCrc >> (8 * b));
+                std::fill_n(s.begin() + 16, 4, 0);
+                const uint32_t crc = CheckerCrc32(s.data(), 92);
+                for (int b = 0; b < 4; ++b) s[16 + b] = static_cast<uint8_t>(crc >> (8 * b));
+            });
+        }
+        return;
+    }
+    if (d.flags & 1) return;  // no MBR partitions to change on a GPT disk
+    sector(1, 0, 0, [&](std::vector<uint8_t>& s) { s[0x1C2] = value; });
+    sector(1, 0, d.ebr * u, [&](std::vector<uint8_t>& s) { s[0x1C2] = static_cast<uint8_t>(value + 1); });
+}
+
+}  // namespace
+
+RestoreCase DecodeRestoreCase(const uint8_t* data, size_t size) {
+    Reader in(data, size);
+    RestoreCase result;
+    const size_t count = (in.Byte() & 3) % 3 + 1;
+    std::vector<Disk> disks(count);
+    Recorded run;
+    std::vector<uint8_t> cuts(count);
+    std::vector<size_t> firstWrite(count + 1);
+    for (uint32_t k = 0; k < count; ++k) {
+        Disk& d = disks[k];
+        d.flags = in.Byte();
+        d.unit = d.flags & 2 ? 4096 : 512;
+        const uint8_t extra = in.Byte();
+        uint32_t id = static_cast<uint32_t>(in.Number(4));
+        const uint8_t what = static_cast<uint8_t>(d.flags >> 5), value = in.Byte();
+        cuts[k] = in.Byte();
+        const int shares = k == 0 ? 0 : (d.flags >> 3) & 3;
+        SharedMemoryImage image;
+        if (shares == 3) {
+            // The same bytes as disk 0, read in its own sector size.
+            image = std::make_shared<MemoryImage>(*result.originals[0]);
+            d.flags = static_cast<uint8_t>((disks[0].flags & ~2) | (d.flags & 2));
+            d.volumeStart = disks[0].volumeStart * disks[0].unit / d.unit;
+            d.ebr = disks[0].ebr * disks[0].unit / d.unit;
+        } else {
+            if (shares >= 1) {  // disk 0's id (for a GPT, the first 4 bytes of its GUID)
+                const auto first = DiskOfDrive(*result.originals[0], disks[0].unit);
+                id = static_cast<uint32_t>(first->id[0] | first->id[1] << 8 | first->id[2] << 16) |
+                     static_cast<uint32_t>(first->id[3]) << 24;
+            }
+            image = MakeDisk(d, extra, id, shares == 2 ? result.originals[0]->Size() : 0);
+        }
+        result.originals.push_back(image);
+        firstWrite[k] = run.writes.size();
+        RecordRun(run, d, k, *image, what, value);
+    }
+    firstWrite[count] = run.writes.size();
+
+    // Each disk as the run left it: its writes up to the cut, the next one
+    // maybe half.
+    for (uint32_t k = 0; k < count; ++k) {
+        auto image = std::make_shared<MemoryImage>(*result.originals[k]);
+        const size_t writes = firstWrite[k + 1] - firstWrite[k], done = cuts[k] % 8;
+        for (size_t w = 0; w < writes && w <= done; ++w) {
+            const Write& write = run.writes[firstWrite[k] + w];
+            const UndoEntry& e = run.entries[write.record];
+            const bool half = w == done;
+            if (half && !(cuts[k] & 8)) break;
+            if (write.label) {
+                if (!half)
+                    SetLabel(*image, *MountFat32(*image, e.volumeStart, VolumeSectors * disks[k].unit),
+                             write.text);
+                continue;
+            }
+            const uint64_t at = (e.kind == 2 ? e.volumeStart : 0) + e.position;
+            image->WriteAt(at, e.after.data(), half ? e.after.size() / 2 : e.after.size());
+        }
+        result.drives.push_back({image, disks[k].unit});
+    }
+
+    // What others did since, to the disks and to the file.
+    std::vector<UndoEntry> entries = run.entries;
+    std::vector<bool> touched(count, false), recordsTouched(count, false);
+    std::vector<uint8_t> damage;  // tags 4 to 6, applied to the file as written
+    std::vector<uint64_t> damageData;
+    for (int n = in.Byte() % 6; n > 0; --n) {
+        const uint8_t tag = in.Byte() % 7;
+        result.untouched = false;
+        if (tag >= 4) {
+            damage.push_back(tag);
+            damageData.push_back(tag == 4 ? in.Number(3) : in.Byte());
+            continue;
+        }
+        if (tag == 1) {
+            const uint32_t k = in.Byte() % count;
+            const uint8_t c = in.Byte();
+            touched[k] = true;
+            if (disks[k].volumeStart == 0) continue;
+            const auto volume = MountFat32(*result.drives[k].image, disks[k].volumeStart * disks[k].unit,
+                                           VolumeSectors * disks[k].unit);
+            if (volume)
+                SetLabel(*result.drives[k].image, *volume,
+                         std::string("OTHER") + static_cast<char>('0' + c % 10));
+            continue;
+        }
+        const size_t r = in.Byte();
+        if (entries.empty()) continue;
+        UndoEntry& e = entries[r % entries.size()];
+        const uint32_t k = r % entries.size() < run.driveOf.size() ? run.driveOf[r % entries.size()] : 0;
+        if (tag == 0) {  // a byte of neither the "before" nor the "after"
+            const size_t offset = in.Number(2) % std::max<size_t>(e.before.size(), 1);
+            uint8_t value = in.Byte();
+            touched[k] = true;
+            if (e.kind == 3 || e.before.empty()) continue;
+            while (value == e.before[offset] || (offset < e.after.size() && value == e.after[offset]))
+                ++value;
+            result.drives[k].image->WriteAt((e.kind == 2 ? e.volumeStart : 0) + e.position + offset, &value,
+                                            1);
+        } else if (tag == 2) {
+            const uint8_t field = in.Byte(), value = in.Byte();
+            // Another identity may name any disk.
+            std::fill(recordsTouched.begin(), recordsTouched.end(), true);
+            AlterField(e, field, value);
+        } else {  // tag 3: the same record, naming the next disk
+            UndoEntry copy = e;
+            if (const auto other =
+                    DiskOfDrive(*result.originals[(k + 1) % count], disks[(k + 1) % count].unit)) {
+                copy.idKind = other->idKind;
+                copy.id = other->id;
+                copy.diskSize = other->diskSize;
+                copy.sectorSize = other->sectorSize;
+            }
+            entries.push_back(copy);
+            recordsTouched[(k + 1) % count] = true;
+        }
+    }
+    result.file = WriteUndoEntries(entries, std::count(damage.begin(), damage.end(), 6) ? 2 : 1);
+    for (size_t i = 0; i < damage.size(); ++i) {
+        if (damage[i] == 4 && !result.file.empty())
+            result.file[(damageData[i] & 0xFFFF) % result.file.size()] ^=
+                static_cast<uint8_t>(damageData[i] >> 16 | 1);
+        if (damage[i] == 5)
+            result.file.erase(result.file.end() - static_cast<std::ptrdiff_t>(std::min<size_t>(
+                                                      damageData[i] + 1, result.file.size())),
+                              result.file.end());
+    }
+    for (uint32_t k = 0; k < count; ++k) {
+        // A GPT changed by the run, whose two copies were right before it
+        // (a copy of disk 0 read in another sector size has none).
+        const MemoryImage& original = *result.originals[k];
+        const uint32_t unit = disks[k].unit;
+        const bool gptRun = (disks[k].flags & 1) && (disks[k].flags >> 5) >= 2 && (disks[k].flags >> 5) < 4 &&
+                            original.Size() / unit >= 3 && ReadGptAt(original, k, 1, unit) &&
+                            ReadGptAt(original, k, original.Size() / unit - 1, unit);
+        result.wholeGptRun.push_back(gptRun && !touched[k] && !recordsTouched[k]);
+        result.intact.push_back(!touched[k] && !recordsTouched[k]);
+    }
+    return result;
+}
+
+RestoreRun RunRestoreCase(const RestoreCase& c) {
+    RestoreRun outcome;
+    std::vector<ImageSource> sources;
+    std::vector<SharedMemoryImage> before;
+    for (const RestoreDrive& drive : c.drives) {
+        sources.push_back({"", drive.image});
+        before.push_back(std::make_shared<MemoryImage>(*drive.image));
+    }
+    ImagePlatform platform(sources);
+    for (uint32_t k = 0; k < c.drives.size(); ++k) platform.SetSectorSize(k, c.drives[k].sectorSize);
+    platform.PutUndoFileInMemory("fuzz.qvundo", c.file);
+    const RestorePlan plan = PlanRestore(c.file, c.drives);
+    QuietShell shell;
+    Session session(platform, shell);
+    session.Start({"/U", "fuzz.qvundo"});
+    session.OnClose();
+    outcome.exitCode = session.ExitCode();
+    outcome.violations = JudgeRestore(plan, c.drives, before, platform.Calls(), outcome.exitCode);
+
+    // A disk restored whole, whose run reached /U as it was recorded, is
+    // the disk it was before the run: byte for byte but for its label
+    // entry, and with both GPT copies right.
+    for (const RestoreDisk& d : plan.disks) {
+        if (!d.drive || d.refused || d.writeFails || d.undecided || d.writes.empty()) continue;
+        ++outcome.restoredDisks;
+        const uint32_t k = *d.drive;
+        const MemoryImage& now = *c.drives[k].image;
+        const uint32_t unit = c.drives[k].sectorSize;
+        if (k >= c.intact.size() || !c.intact[k]) continue;
+        MemoryImage expected(*c.originals[k]), seen(now);
+        for (const RestoreWrite& w : d.writes) {
+            if (!w.label) continue;
+            const auto slot = FindLabelSlot(*c.originals[k], *w.volume);
+            const std::vector<uint8_t> blank(32);
+            if (slot)
+                expected.WriteAt(slot->position, blank.data(), 32),
+                    seen.WriteAt(slot->position, blank.data(), 32);
+        }
+        if (!(expected == seen))
+            outcome.violations.push_back("disk " + std::to_string(k) + " is not what it was before the run");
+        if (k < c.wholeGptRun.size() && c.wholeGptRun[k] &&
+            (!ReadGptAt(now, k, 1, unit) || !ReadGptAt(now, k, now.Size() / unit - 1, unit)))
+            outcome.violations.push_back("disk " + std::to_string(k) +
+                                         ": a GPT copy is not right after the restore");
+    }
+    return outcome;
+}
+
+}  // namespace quorvane::fuzz
