@@ -216,17 +216,22 @@ void RecordRun(Recorded& run, const Disk& d, uint32_t drive, const MemoryImage& 
         return;
     }
     if (what >= 2 && (d.flags & 1)) {
-        // The type of GPT entry 1 in both copies, the backup first, with the
-        // CRCs of both arrays and both headers.
+        // The type of GPT entries 1 and u / 256 (the first of the second half
+        // of the first array sector) in both copies, the backup first, with
+        // the CRCs of both arrays and both headers: a write cut in the middle
+        // of the array sector holds part of the change.
         const uint64_t last = image.Size() / u - 1, arraySectors = 128 * 128 / u;
         const GuidBytes type = GuidOnDisk(KnownGptTypes[value % EntryTypeCount].guid);
+        const uint32_t second = u / 256;
         for (const auto& [headerLba, arrayLba] :
              {std::pair{last, last - arraySectors}, std::pair{uint64_t{1}, uint64_t{2}}}) {
             std::vector<uint8_t> array(128 * 128);
             image.ReadAt(arrayLba * u, array.data(), array.size());
-            std::copy(type.begin(), type.end(), array.begin() + 128);
-            sector(4, 0, arrayLba * u + 128 / u * u, [&](std::vector<uint8_t>& s) {
-                std::copy(type.begin(), type.end(), s.begin() + 128 % u);
+            for (const uint32_t entry : {1u, second})
+                std::copy(type.begin(), type.end(), array.begin() + 128 * entry);
+            sector(4, 0, arrayLba * u, [&](std::vector<uint8_t>& s) {
+                for (const uint32_t entry : {1u, second})
+                    std::copy(type.begin(), type.end(), s.begin() + 128 * entry);
             });
             const uint32_t arrayCrc = CheckerCrc32(array.data(), array.size());
             sector(4, 0, headerLba * u, [&](std::vector<uint8_t>& s) {

@@ -1,7 +1,7 @@
 // Turns arbitrary bytes into a run of /U: one to three disks that differ in
 // everything a disk is told apart by (MBR or GPT, id, size, 512- or
 // 4096-byte sectors) or share some of it, a recorded run on each (IDs in
-// two table sectors, a GPT type in both copies, or a FAT32 label with its
+// two table sectors, GPT types in both copies, or a FAT32 label with its
 // boot sector and backup) cut after any of its writes or in the middle of
 // one, other programs' changes since, and the undo file that run saved,
 // altered or damaged. Shared by the restore fuzzer and the test that replays

@@ -109,7 +109,7 @@ TEST(FuzzReplay, RestoreSeedsPutBackWholeDisksOrNone) {
     };
     const std::map<std::string, Shape> expected = {
         {"ids-whole", {ExitDone, 1}},
-        {"gpt-cut-in-a-sector", {ExitDone, 1}},    // the backup array written, its header half
+        {"gpt-cut-in-a-sector", {ExitDone, 1}},    // the backup array half written, both halves changed
         {"label-4k-cut", {ExitDone, 1}},           // the label and the boot sector, not the backup
         {"gpt-4k-label", {ExitDone, 1}},           // the label, the boot sector half
         {"same-id-other-size", {ExitDone, 2}},     // each disk gets its own records
