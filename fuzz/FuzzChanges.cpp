@@ -153,13 +153,20 @@ std::optional<Checker::GptPlaces> Checker::PlacesOfGptRow(const RowFacts& f) con
     if (sectors < 3) return std::nullopt;
     auto primary = ReadGptAt(image, f.drive, 1, unit_),
          backup = ReadGptAt(image, f.drive, sectors - 1, unit_);
+    if (!primary || !backup) return std::nullopt;
+    // The row's entry in the copy its scan read: the primary, or the backup
+    // where the primary could not be read then.
     const uint64_t at = f.place.sector + f.place.idOffset;
-    if (!primary || !backup || at < primary->entryLba * unit_ ||
-        (at - primary->entryLba * unit_) % primary->entrySize != 0)
-        return std::nullopt;
+    std::optional<uint64_t> index;
+    for (const GptView* copy : {&*primary, &*backup}) {
+        const uint64_t array = copy->entryLba * unit_;
+        if (!index && at >= array && (at - array) % copy->entrySize == 0 &&
+            (at - array) / copy->entrySize < copy->count)
+            index = (at - array) / copy->entrySize;
+    }
+    if (!index || *index >= primary->count || *index >= backup->count) return std::nullopt;
     GptPlaces places;
-    places.index = static_cast<uint32_t>((at - primary->entryLba * unit_) / primary->entrySize);
-    if (places.index >= primary->count || places.index >= backup->count) return std::nullopt;
+    places.index = static_cast<uint32_t>(*index);
     for (const GptView* copy : {&*backup, &*primary}) {
         const uint64_t entry = copy->EntryPosition(places.index, unit_);
         places.sectors.push_back(entry / unit_ * unit_);
