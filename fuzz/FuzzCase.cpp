@@ -1,10 +1,11 @@
 #include "fuzz/FuzzCase.h"
 
-#include "fuzz/Oracle.h"
-
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+
+#include "fuzz/Oracle.h"
 
 namespace quorvane::fuzz {
 
@@ -52,13 +53,19 @@ std::string IdText(Reader& in) {
     switch (mode % 4) {
         case 0: return Hex(value, "%02X");
         case 1: return Hex(value, "%02x");
-        case 2: return Hex(value, value < 0x10 ? "%X" : "%02X");
-        default:
+        case 2: return value < 0x10 ? Hex(value, "%X") : Hex(value & 0xF, "%x");
+        default: {
             if (value < 0xC0) return in.Text(value % 4);
-            if (size_t{value} - 0xC0 < KnownGptTypes.size()) return KnownGptTypes[value - 0xC0].code;
+            const size_t index = (value - 0xC0) & 0x1F;
             char code[5];
-            std::snprintf(code, sizeof code, "%04X", static_cast<unsigned>(in.Number(2)));
+            if (index < KnownGptTypes.size())
+                std::snprintf(code, sizeof code, "%s", KnownGptTypes[index].code);
+            else
+                std::snprintf(code, sizeof code, "%04X", static_cast<unsigned>(in.Number(2)));
+            if (value & 0x20)
+                for (char& c : code) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             return code;
+        }
     }
 }
 std::string DiskText(Reader& in) {
@@ -153,6 +160,39 @@ void DecodeEvents(Reader& in, FuzzCase& result) {
     }
 }
 
+void DecodeUndoEdits(Reader& in, FuzzCase& result) {
+    using Kind = UndoEdit::Kind;
+    for (int n = in.Byte() % 5; n > 0; --n) {
+        UndoEdit edit;
+        edit.kind = static_cast<Kind>(in.Byte() % 6);
+        switch (edit.kind) {
+            case Kind::DiskBytes:
+                edit.drive = in.Byte() % 2;
+                edit.patch.position = in.Number(4) * result.sectorSize;
+                edit.patch.position += in.Number(2) % 512;
+                for (int b = in.Byte() % 17; b > 0; --b) edit.patch.bytes.push_back(in.Byte());
+                break;
+            case Kind::Field:
+                edit.record = in.Byte();
+                edit.field = in.Byte();
+                edit.value = in.Byte();
+                break;
+            case Kind::DataByte:
+                edit.record = in.Byte();
+                edit.offset = static_cast<uint16_t>(in.Number(2));
+                edit.value = in.Byte();
+                break;
+            case Kind::FileByte:
+                edit.offset = static_cast<uint16_t>(in.Number(2));
+                edit.value = in.Byte();
+                break;
+            case Kind::Cut: edit.value = in.Byte(); break;
+            case Kind::Version: break;
+        }
+        result.undoEdits.push_back(edit);
+    }
+}
+
 // The 512 bytes at `position` of an image, placed while the budget lasts.
 SectorBytes* Place(FuzzImage& image, uint64_t position, size_t& budget) {
     const auto found = image.sectors.find(position / 512);
@@ -189,7 +229,11 @@ void PutFat32Volume(Reader& in, FuzzImage& image, uint64_t start, size_t& budget
         const uint8_t b = in.Byte();
         return b == 0 ? 8u : uint32_t{b};
     }();
-    const uint32_t rootCluster = in.Byte() % 8 + 2;
+    const uint8_t rootByte = in.Byte();
+    const uint32_t rootCluster = rootByte % 8 + 2;
+    // Windows takes a volume for FAT32 from 65525 clusters on: 31 makes one
+    // cluster too few, whatever the boot sector's type field says.
+    const uint32_t clusters = (rootByte >> 3) == 31 ? 65524 : 65525 + (rootByte >> 3);
     const uint32_t serial = static_cast<uint32_t>(in.Number(4));
     std::string label = LabelText(in);
     const bool copyAtSix = in.Byte() & 1;
@@ -214,7 +258,7 @@ void PutFat32Volume(Reader& in, FuzzImage& image, uint64_t start, size_t& budget
     boot[0x15] = 0xF8;
     PutLe(&boot[0x18], 32, 2);
     PutLe(&boot[0x1A], 8, 2);
-    PutLe(&boot[0x20], reserved + fats * sectorsPerFat + 64 * sectorsPerCluster, 4);
+    PutLe(&boot[0x20], reserved + fats * sectorsPerFat + clusters * sectorsPerCluster, 4);
     PutLe(&boot[0x24], sectorsPerFat, 4);
     PutLe(&boot[0x2C], rootCluster, 4);
     PutLe(&boot[0x30], FsInfo, 2);
@@ -285,16 +329,17 @@ void PutGpt(Reader& in, FuzzImage& image, size_t& budget, uint32_t unit) {
         uint8_t* entry = &array[size_t{index} * entrySize];
         const uint8_t type = in.Byte() % 16;
         GuidBytes guid{};
-        if (type < KnownGptTypes.size())
+        if (type < EntryTypeCount)
             guid = GuidOnDisk(KnownGptTypes[type].guid);
         else if (type != 15)
             for (uint8_t& byte : guid) byte = in.Byte();
         std::copy(guid.begin(), guid.end(), entry);
         entry[16] = static_cast<uint8_t>(index + 1);  // the partition's own GUID
-        const uint64_t first = in.Number(4), length = in.Number(2);
+        const uint64_t first = in.Number(4), units = in.Number(2);
+        const uint8_t attributes = in.Byte();
+        const uint64_t length = attributes & 8 ? units << 8 : units;
         PutLe(entry + 32, first, 8);
         PutLe(entry + 40, first + length - 1, 8);
-        const uint8_t attributes = in.Byte();
         entry[55] = static_cast<uint8_t>((attributes & 1 ? 0x40 : 0) | (attributes & 2 ? 0x80 : 0));
         if (attributes & 4) volumes.push_back(first);
     }
@@ -426,6 +471,7 @@ FuzzCase DecodeFuzzCase(const uint8_t* data, size_t size) {
         image.size = mantissa << (in.Byte() % 43);
     }
     if (flags & 0x10) result.diskCount = static_cast<int8_t>(in.Byte());
+    if (flags & 0x40) DecodeUndoEdits(in, result);
     DecodeCommand(in, result);
     DecodeEvents(in, result);
     DecodeChunks(in, result);

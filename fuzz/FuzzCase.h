@@ -10,19 +10,33 @@
 //               1 /M, 2 /L, 3 /S, 4 window edits, 5 raw parameters; bit 4 the
 //               registry's disk count follows the image sizes; bit 5 the
 //               drives have 4096-byte sectors (every sector number below
-//               counts in them)
+//               counts in them); bit 6 changes before /U follow the count
 //   per image   two bytes m, e: the image holds m << (e % 43) bytes
 //   [count]     one signed byte, when byte 0 bit 4 is set
+//   [before /U] a run that saved an undo file is followed by /U with that
+//               file; before it, n (% 5) changes, each a tag (% 6):
+//               0 another program writes a disk: the drive, a sector (4
+//                 bytes), an offset (2 bytes, % 512), a length (% 17), the bytes
+//               1 a record's field, the file's CRC right: the record, the
+//                 field (fuzz/UndoFormat.h AlterField), a value
+//               2 a byte of a record's "before" (or with offset bit 15 its
+//                 "after") flipped, the CRC right: the record, the offset (2
+//                 bytes), the mask
+//               3 a byte of the file flipped: the offset (2 bytes), the mask
+//               4 the file cut: a byte, that many bytes from its end
+//               5 the file of another version
 //   command     /F: ID, ID        /M: disk, partition, ID
 //               /L: disk, partition, label        /S: ID, label
 //               window: n (% 9) edits of: row, flags (bit 0 an ID typed,
 //                 bit 1 a label typed, bit 2 the label field disabled), the
 //                 ID when typed, the label when typed
 //               raw: n (% 6) texts
-//     ID        mode, value: mode % 4 = 0 "%02X", 1 "%02x", 2 one digit below
-//               0x10, 3 a text of value % 4 bytes that follow; but with mode
-//               3 and a value from 0xC0 a GPT type code: one of KnownGptTypes
-//               (fuzz/Oracle.h) by (value - 0xC0), past them "%04X" of the next two bytes
+//     ID        mode, value: mode % 4 = 0 "%02X", 1 "%02x", 2 one digit ("%X"
+//               below 0x10, else "%x" of the low four bits), 3 a text of
+//               value % 4 bytes that follow; but with mode 3 and a value
+//               from 0xC0 four digits: k = (value - 0xC0) % 32 below 30 the
+//               code of KnownGptTypes[k] (fuzz/Oracle.h), else "%04X" of the
+//               next two bytes; in lower case when value bit 5 is set
 //     disk      a byte b: below 0xF0 the decimal of b % 4, else a text of b % 4 bytes
 //     partition a byte b: below 0xF0 its decimal, else a text of b % 4 bytes
 //     label     a text of (first byte % 16) bytes
@@ -69,8 +83,10 @@
 //   sector field: 0 sector 6, 1 none (0), 2 the FSInfo sector, 3 past the
 //   reserved sectors, 4 sector 3, 5 0xFFFF, else 6; bit 7 the type field in
 //   lower case), the reserved sector count (0 reads as 32), the FAT count
-//   (% 3, 0 reads as 2), the sectors per FAT (0 reads as 8), the root
-//   cluster (% 8 + 2), 4 bytes of serial number, a label (as above, both in
+//   (% 3, 0 reads as 2), the sectors per FAT (0 reads as 8), a byte r: the
+//   root cluster (r % 8 + 2) and the data clusters (65525 + r / 8, but
+//   65524 for r / 8 = 31: too few for Windows to take it for FAT32), 4
+//   bytes of serial number, a label (as above, both in
 //   the boot sector and in the root directory) and a byte whose bit 0 puts a
 //   copy of the boot sector at sector 6 whatever the backup field says.
 //   A GUID partition table: flags g (bits 0-1 the entry size 128 << x; bit 2
@@ -79,11 +95,12 @@
 //   all; bit 6 the primary array's CRC spoilt; bit 7 the backup header
 //   points at another alternate LBA), the entry count (0 reads as 128), the
 //   array's LBA - 2 (% 4), 2 bytes of disk GUID, then n (% 9) entries: the
-//   index (% count), the type (% 16: below the count of KnownGptTypes
-//   one of them, 15 zero, else 16 bytes follow), the first LBA (4 bytes), the
-//   length in LBAs (2 bytes; 0 makes the last LBA one before the first),
-//   an attribute byte (bit 0 hidden, bit 1 no drive letter, bit 2 a FAT32
-//   volume follows and starts at the first LBA). The backup header lies at
+//   index (% count), the type (% 16: below 11 one of the first
+//   KnownGptTypes, 15 zero, else 16 bytes follow), the first LBA (4 bytes),
+//   the length (2 bytes; 0 makes the last LBA one before the first), an
+//   attribute byte (bit 0 hidden, bit 1 no drive letter, bit 2 a FAT32
+//   volume follows and starts at the first LBA, bit 3 the length counts in
+//   256 LBAs). The backup header lies at
 //   the image's last LBA, its array just before it; a protective MBR is put
 //   at sector 0 when none was placed yet.
 #pragma once
@@ -132,6 +149,15 @@ struct MediumChange {
     std::vector<BytePatch> patches;
 };
 
+// What happens to the undo file a run saved, or to its disks, before /U.
+struct UndoEdit {
+    enum class Kind { DiskBytes, Field, DataByte, FileByte, Cut, Version } kind = Kind::DiskBytes;
+    uint32_t drive = 0;
+    BytePatch patch;  // DiskBytes
+    uint8_t record = 0, field = 0, value = 0;
+    uint16_t offset = 0;
+};
+
 struct ForeignName {
     char letter = 'D';
     std::string target;
@@ -150,6 +176,7 @@ struct FuzzCase {
     std::vector<uint64_t> failCallsAfterScan;  // counted from the end of the scans
     std::vector<MediumChange> media;
     std::vector<ForeignName> names;
+    std::vector<UndoEdit> undoEdits;
 };
 
 FuzzCase DecodeFuzzCase(const uint8_t* data, size_t size);

@@ -38,6 +38,7 @@ struct FuzzOutcome {
     int requested = 0;  // changes of an ID or a label that the command asked for
     int landed = 0;     // of them, those that reached the disk
     int exitCode = 0;
+    int restoredDisks = 0;  // by /U with the run's undo file afterwards
 };
 
 FuzzOutcome RunFuzzCase(const FuzzCase& fuzzCase);

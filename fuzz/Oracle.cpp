@@ -447,7 +447,7 @@ bool MustRefuseIdChange(const std::vector<RowFacts>& rows, const std::vector<std
     return false;
 }
 
-std::optional<bool> MustRefuseGptChange(const std::string& text, const std::string& scannedCode) {
+bool MustRefuseGptChange(const std::string& text, const std::string& scannedCode) {
     const std::string code = UpperGbk(text);
     // LDM data and metadata, and Storage Spaces pool members.
     const auto pooled = [](const std::string& c) { return c == "4200" || c == "4201" || c == "4202"; };
@@ -456,9 +456,7 @@ std::optional<bool> MustRefuseGptChange(const std::string& text, const std::stri
             return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
         }))
         return true;
-    if (ldmBefore || pooled(code)) return true;
-    if (KnownGptTypeOfCode(code)) return false;
-    return std::nullopt;
+    return ldmBefore || pooled(code) || !KnownGptTypeOfCode(code);
 }
 
 std::string UpperGbk(const std::string& text) {

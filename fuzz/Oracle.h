@@ -22,14 +22,16 @@ namespace quorvane::fuzz {
 // The most rows the program may show (the side tables of its window).
 inline constexpr int MostRows = 261;
 
-// GPT partition types the checker knows, with the codes of the gdisk
-// convention and the type GUIDs as UEFI, Microsoft and the Discoverable
-// Partitions list document them.
+// GPT partition types, with the codes of the gdisk convention and the type
+// GUIDs as UEFI, Microsoft, the BSDs, Apple and the Discoverable Partitions
+// list document them: every code the program is to take, so the checker can
+// judge every code typed (the first 11 are the ones the fuzz input puts in
+// GPT entries).
 struct KnownGptType {
     const char* code;
     const char* guid;
 };
-inline constexpr std::array<KnownGptType, 11> KnownGptTypes{{
+inline constexpr std::array<KnownGptType, 30> KnownGptTypes{{
     {"EF00", "C12A7328-F81F-11D2-BA4B-00A0C93EC93B"},  // EFI system
     {"0700", "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"},  // basic data
     {"0C01", "E3C9E316-0B5C-4DB8-817D-F92DF00215AE"},  // Microsoft reserved
@@ -41,7 +43,28 @@ inline constexpr std::array<KnownGptType, 11> KnownGptTypes{{
     {"8E00", "E6D6D379-F507-44C2-A23C-238F2A3DF928"},  // Linux LVM
     {"FD00", "A19D880F-05FC-4D3B-A006-743F0F84911E"},  // Linux RAID
     {"EF02", "21686148-6449-6E6F-744E-656564454649"},  // BIOS boot
+    {"4202", "E75CAF8F-F680-4CEE-AFA3-B001E56EFC2D"},  // Storage Spaces
+    {"7501", "37AFFC90-EF7D-4E96-91C3-2D7AE055B174"},  // IBM GPFS
+    {"8301", "8DA63339-0007-60C0-C436-083AC8230908"},  // Linux reserved
+    {"8302", "933AC7E1-2EB4-4F13-B844-0E14E2AEF915"},  // Linux /home
+    {"8303", "44479540-F297-41B2-9AF7-D131D5F0458A"},  // Linux root (x86)
+    {"8304", "4F68BCE3-E8CD-4DB1-96E7-FBCAF984B709"},  // Linux root (x86-64)
+    {"8305", "B921B045-1DF0-41C3-AF44-4C6F280D3FAE"},  // Linux root (ARM64)
+    {"8306", "3B8F8425-20E0-4F3B-907F-1A25A76F98E8"},  // Linux /srv
+    {"8307", "69DAD710-2CE4-4E3C-B16C-21A1D49ABED3"},  // Linux root (ARM)
+    {"8310", "4D21B016-B534-45C2-A9FB-5C16E091FD2D"},  // Linux /var
+    {"8311", "7EC6F557-3BC5-4ACA-B293-16EF5DF639D1"},  // Linux /var/tmp
+    {"A500", "516E7CB4-6ECF-11D6-8FF8-00022D09712B"},  // FreeBSD data
+    {"A502", "516E7CB5-6ECF-11D6-8FF8-00022D09712B"},  // FreeBSD swap
+    {"A503", "516E7CB6-6ECF-11D6-8FF8-00022D09712B"},  // FreeBSD UFS
+    {"A504", "516E7CBA-6ECF-11D6-8FF8-00022D09712B"},  // FreeBSD ZFS
+    {"AF00", "48465300-0000-11AA-AA11-00306543ECAC"},  // Apple HFS+
+    {"AF0A", "7C3457EF-0000-11AA-AA11-00306543ECAC"},  // Apple APFS
+    {"EA00", "BC13C2FF-59E6-4262-A352-B275FD6F7172"},  // extended boot (XBOOTLDR)
+    {"EF01", "024DEE41-33E7-11D3-9D69-0008C781F39F"},  // MBR partition scheme
 }};
+// The types the fuzz input puts into GPT entries: the first of KnownGptTypes.
+inline constexpr size_t EntryTypeCount = 11;
 using GuidBytes = std::array<uint8_t, 16>;
 // A GUID's text as it lies on the disk (the first three fields little-endian).
 GuidBytes GuidOnDisk(const char* text);
@@ -116,6 +139,12 @@ struct ExpectedScan {
 ExpectedScan ExpectScan(const std::vector<SharedMemoryImage>& images, std::optional<int32_t> diskCount,
                         const std::vector<Fault>& faults, uint32_t unit);
 
+// Windows gives a letter to a partition it numbers; to a GPT partition only
+// when it holds basic data and lacks the no-drive-letter attribute (bit 63).
+inline bool TakesLetter(const ExpectedRow& e) {
+    return e.windowsNumber && !e.layoutDiffers && (!e.gpt || (e.code == "0700" && (e.gptEntry[55] & 0x80) == 0));
+}
+
 // Partition `number` (from 1) as Windows numbers them on a disk that holds
 // `image`: where it starts and how long its entry says it is, in bytes.
 struct Extent {
@@ -152,9 +181,8 @@ CommandMeaning MeanCommand(const std::vector<std::string>& parameters, const std
 bool MustRefuseIdChange(const std::vector<RowFacts>& rows, const std::vector<std::string>& ids,
                         const ExpectedScan& truth, int row, uint8_t newId);
 // A GPT row's type change to `text`: refused unless four hexadecimal digits
-// of a known type, and always from or to the LDM types. Nothing when the
-// checker does not know the code.
-std::optional<bool> MustRefuseGptChange(const std::string& text, const std::string& scannedCode);
+// of a known type (either case), and always from or to the LDM types.
+bool MustRefuseGptChange(const std::string& text, const std::string& scannedCode);
 
 // Text rules of code page 936: a to z upper-cased outside double-byte
 // characters; the longest start of at most `bytes` bytes that does not end

@@ -36,71 +36,89 @@ std::optional<char> FindVolume(Platform& platform, uint32_t drive, uint64_t star
     return std::nullopt;
 }
 
-// One write of the restore: the sector (or label) as it is now, and what it
-// gets back.
+// One write of the restore: the record, and what its sector (or label)
+// held when the restore read it, which the restore's own undo file keeps as
+// its "before".
 struct Step {
     const UndoRecord* record = nullptr;
     uint32_t drive = 0;
     char letter = 0;  // boot sectors and labels
+    std::vector<uint8_t> current;
 };
 
-// What one disk of the file needs. False when the disk is to be left alone
-// (a problem line says why).
+// A sector the recorded run was writing when it stopped (a power cut in the
+// middle of a sector): every byte is either its old or its new value. It is
+// put back as the run's own failed-write path puts one back.
+bool Torn(const std::vector<uint8_t>& now, const UndoRecord& record) {
+    if (now.size() != record.before.size() || now.size() != record.after.size()) return false;
+    for (size_t i = 0; i < now.size(); ++i)
+        if (now[i] != record.before[i] && now[i] != record.after[i]) return false;
+    return true;
+}
+
+// What one disk of the file needs. The disk is left alone (a problem line
+// says why, and false is returned) as soon as one record, a label included,
+// finds anything but its "before", its "after" or a sector torn between the
+// two, or cannot be looked at: another program changed that disk since.
 bool PlanDisk(Platform& platform, const std::vector<const UndoRecord*>& records, uint32_t drive,
-              std::vector<Step>& steps, std::vector<std::string>& problems, int& recorded) {
+              std::vector<Step>& steps, std::vector<std::string>& problems) {
     const UndoDisk& disk = records.front()->disk;
     std::vector<Step> planned;
     const auto device = platform.OpenPhysicalDrive(drive, Access::Read);
     for (const UndoRecord* record : records) {
-        Step step{record, drive, 0};
+        Step step{record, drive, 0, {}};
         if (record->kind == UndoKind::BootSector || record->kind == UndoKind::Label) {
             const auto letter = FindVolume(platform, drive, record->volumeStart, record->volumeSerial);
             if (!letter) {
                 problems.push_back(DiskLine(disk, texts::RestoreNoVolume));
-                if (record->kind == UndoKind::Label) continue;
                 return false;
             }
             step.letter = *letter;
         }
         if (record->kind == UndoKind::Label) {
-            // Windows reports FAT labels upper-cased.
-            const std::string now = platform.QueryVolume(step.letter).value_or(VolumeInformation{}).label;
+            const auto volume = platform.QueryVolume(step.letter);
+            if (!volume) {
+                problems.push_back(DiskLine(disk, texts::RestoreNoVolume));
+                return false;
+            }
+            const std::string& now = volume->label;
             const std::string after(record->after.begin(), record->after.end());
             const std::string before(record->before.begin(), record->before.end());
-            if (UpperCaseAscii(now) == UpperCaseAscii(after) && now != before)
-                planned.push_back(step);
-            else if (now != before)
+            // Windows reports FAT labels upper-cased.
+            if (now == before) continue;  // never set, or set back already
+            if (UpperCaseAscii(now) != UpperCaseAscii(after)) {
                 problems.push_back(DiskLine(disk, texts::RestoreLabelChanged));
-            else
-                ++recorded;
+                return false;
+            }
+            step.current.assign(now.begin(), now.end());
+            planned.push_back(std::move(step));
             continue;
         }
         std::unique_ptr<SectorDevice> volume;
         if (record->kind == UndoKind::BootSector) volume = platform.OpenVolume(step.letter, Access::Read);
         SectorDevice* reader = record->kind == UndoKind::BootSector ? volume.get() : device.get();
-        std::vector<uint8_t> now;
         // The drive must still have the sector size the file was made with.
         if (!reader || reader->LogicalSectorSize() != record->disk.sectorSize ||
-            ReadWholeSector(*reader, record->position, now) != PatchResult::Done) {
+            ReadWholeSector(*reader, record->position, step.current) != PatchResult::Done) {
             problems.push_back(DiskLine(disk, texts::RestoreWriteFailed));
             return false;
         }
-        if (now == record->after) {
-            planned.push_back(step);
-        } else if (now == record->before) {
-            ++recorded;  // that write never happened
-        } else {
+        if (step.current == record->before) continue;  // that write never happened
+        if (step.current != record->after && !Torn(step.current, *record)) {
             problems.push_back(DiskLine(disk, texts::RestoreDiskChanged));
             return false;
         }
+        planned.push_back(std::move(step));
     }
-    steps.insert(steps.end(), planned.begin(), planned.end());
+    for (Step& step : planned) steps.push_back(std::move(step));
     return true;
 }
 
-UndoRecord Reversed(const UndoRecord& record) {
-    UndoRecord reversed = record;
-    std::swap(reversed.before, reversed.after);
+// The restore's own undo file: what it found, and what it puts back.
+UndoRecord Reversed(const Step& step) {
+    UndoRecord reversed = *step.record;
+    reversed.before = step.current;
+    reversed.after = step.record->before;
     return reversed;
 }
 
@@ -131,8 +149,13 @@ RestoreOutcome RestoreUndoFile(Platform& platform, const std::string& path, cons
             same->push_back(&record);
     }
     std::vector<Step> steps;
-    int alreadyBefore = 0;
     for (const auto& group : disks) {
+        // A disk recorded without its size (the system could not tell it)
+        // cannot be told from another with the same id: it is not looked for.
+        if (group.front()->disk.size == 0) {
+            problems.push_back(DiskLine(group.front()->disk, texts::RestoreNoDisk));
+            continue;
+        }
         std::vector<uint32_t> matches;
         for (const SeenDrive& seen : drives)
             if (UndoDiskOf(seen.identity) == group.front()->disk) matches.push_back(seen.drive);
@@ -140,7 +163,7 @@ RestoreOutcome RestoreUndoFile(Platform& platform, const std::string& path, cons
             problems.push_back(DiskLine(group.front()->disk, matches.empty() ? texts::RestoreNoDisk : texts::RestoreManyDisks));
             continue;
         }
-        PlanDisk(platform, group, matches.front(), steps, problems, alreadyBefore);
+        static_cast<void>(PlanDisk(platform, group, matches.front(), steps, problems));
     }
     if (steps.empty()) {
         if (problems.empty()) problems.push_back(texts::RestoreNothing);
@@ -148,7 +171,7 @@ RestoreOutcome RestoreUndoFile(Platform& platform, const std::string& path, cons
     }
 
     std::vector<UndoRecord> reversed;
-    for (const Step& step : steps) reversed.push_back(Reversed(*step.record));
+    for (const Step& step : steps) reversed.push_back(Reversed(step));
     outcome.undoFile = platform.SaveUndoFile(EncodeUndoFile(reversed));
     if (!outcome.undoFile) {
         problems.push_back(texts::FailUndoNotSaved);
@@ -160,13 +183,14 @@ RestoreOutcome RestoreUndoFile(Platform& platform, const std::string& path, cons
     // A GPT is put back whole or not at all: after a failed write no more of
     // that drive's GPT sectors are written, and those already written (the
     // failed one too) get the bytes they held again.
-    std::map<uint32_t, std::vector<const UndoRecord*>> gptWritten;
+    std::map<uint32_t, std::vector<const Step*>> gptWritten;
     std::set<uint32_t> gptFailed;
     const auto takeBack = [&](uint32_t drive) {
         const auto device = platform.OpenPhysicalDrive(drive, Access::ReadWrite);
         if (!device) return;
-        for (auto record = gptWritten[drive].rbegin(); record != gptWritten[drive].rend(); ++record)
-            static_cast<void>(PutBack(*device, (*record)->position, (*record)->after, (*record)->before));
+        for (auto step = gptWritten[drive].rbegin(); step != gptWritten[drive].rend(); ++step)
+            static_cast<void>(
+                PutBack(*device, (*step)->record->position, (*step)->current, (*step)->record->before));
     };
     for (const UndoKind kind : {UndoKind::Label, UndoKind::BootSector, UndoKind::GptSector, UndoKind::TableSector}) {
         for (const Step& step : steps) {
@@ -179,11 +203,11 @@ RestoreOutcome RestoreUndoFile(Platform& platform, const std::string& path, cons
             } else {
                 const auto device = kind == UndoKind::BootSector ? platform.OpenVolume(step.letter, Access::ReadWrite)
                                                                  : platform.OpenPhysicalDrive(step.drive, Access::ReadWrite);
-                done = device && WriteIfUnchanged(*device, record.position, record.after, record.before) ==
-                                      PatchResult::Done;
+                done = device && WriteIfUnchanged(*device, record.position, step.current, record.before) ==
+                                     PatchResult::Done;
                 if (done && kind != UndoKind::BootSector) static_cast<void>(device->RefreshLayout());
             }
-            if (kind == UndoKind::GptSector) gptWritten[step.drive].push_back(&record);
+            if (kind == UndoKind::GptSector) gptWritten[step.drive].push_back(&step);
             if (done) continue;
             problems.push_back(DiskLine(record.disk, texts::RestoreWriteFailed));
             if (kind != UndoKind::GptSector) continue;

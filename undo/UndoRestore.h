@@ -17,12 +17,15 @@ struct RestoreOutcome {
     std::optional<std::string> undoFile;  // the restore's own undo file, when it wrote
 };
 
-// Each disk of the file is found among `drives` by its identity; none or more
-// than one match: that disk is left alone. A sector holding its "after" bytes
-// gets its "before" bytes back, one holding its "before" bytes is left as it
-// is; if any sector of a disk holds anything else, nothing on that disk is
-// touched. A label is set back only while Windows reports the label the run
-// set. The restore saves its own undo file first, so it can be undone too.
+// Each disk of the file is found among `drives` by its identity (id, size
+// and sector size together); none or more than one match, or a disk recorded
+// without its size: that disk is left alone. A sector holding its "after"
+// bytes, or torn between its "before" and "after" bytes (each byte one of
+// the two), gets its "before" bytes back; one holding its "before" bytes is
+// left as it is. A label is set back while Windows reports the label the run
+// set. If any record of a disk, a label included, finds anything else,
+// nothing on that disk is touched. The restore saves its own undo file
+// first, so it can be undone too.
 RestoreOutcome RestoreUndoFile(Platform& platform, const std::string& path, const std::vector<SeenDrive>& drives);
 
 }  // namespace quorvane

@@ -22,7 +22,7 @@ ImageDevice::~ImageDevice() {
 }
 
 uint32_t ImageDevice::LogicalSectorSize() const {
-    return platform_.SectorSizeOfImages();
+    return platform_.SectorSizeOf(drive_);
 }
 
 bool ImageDevice::Seek(uint64_t position) {

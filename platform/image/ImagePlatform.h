@@ -85,9 +85,13 @@ class ImagePlatform : public Platform {
     // for several numbers.
     void FailCallNumber(uint64_t number) { failNumbers_.insert(number); }
     void SetDiskCount(int32_t count) { diskCount_ = count; }
-    // The logical sector size of every image (512 or 4096).
+    // The logical sector size of every image (512 or 4096), or of one drive.
     void SetSectorSize(uint32_t bytes) { sectorSize_ = bytes; }
-    uint32_t SectorSizeOfImages() const { return sectorSize_; }
+    void SetSectorSize(uint32_t drive, uint32_t bytes) { driveSectorSizes_[drive] = bytes; }
+    uint32_t SectorSizeOf(int drive) const {
+        const auto own = driveSectorSizes_.find(static_cast<uint32_t>(drive));
+        return own != driveSectorSizes_.end() ? own->second : sectorSize_;
+    }
     void SetVersion(uint32_t version) { version_ = version; }
     void SetLogicalDriveMask(uint32_t mask) { driveMask_ = mask; }
     const std::vector<CallRecord>& Calls() const { return calls_; }
@@ -224,6 +228,7 @@ class ImagePlatform : public Platform {
     std::vector<CallRecord> calls_;
     std::optional<int32_t> diskCount_;
     uint32_t sectorSize_ = SectorSize;
+    std::map<uint32_t, uint32_t> driveSectorSizes_;
     uint32_t version_ = 0x23F00206;  // Windows 10 (6.2 as reported to manifested programs)
     uint32_t driveMask_ = 0b111;     // A:, B: and C: are taken
     std::map<char, std::vector<std::string>> dosDevices_;  // each letter's definitions, newest last

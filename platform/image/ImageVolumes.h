@@ -18,7 +18,9 @@ bool ParsePartitionTarget(const std::string& target, uint32_t& drive, uint32_t& 
 // FAT driver does for the label: the volume-label entry of the root directory.
 class Fat32Volume {
  public:
-    // nullopt unless the partition's boot sector is a FAT32 one the emulation reads.
+    // nullopt unless Windows mounts the partition's file system as FAT32: a
+    // BPB the FAT driver takes, with at least 65525 clusters (the count alone
+    // decides the FAT type, whatever the boot sector's type text says).
     static std::optional<Fat32Volume> Open(ImageFile& image, const PartitionExtent& extent);
 
     // The root directory's label without trailing blanks; empty when there is none.

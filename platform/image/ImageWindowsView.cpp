@@ -47,7 +47,7 @@ const DriveLayout* ImagePlatform::WindowsView(uint32_t drive) {
     auto file = ImageFile::Open(images_[drive], false);
     if (!file) return nullptr;
     ++layoutReads_;
-    return &(views_[drive] = ReadWindowsLayout(*file, sectorSize_));
+    return &(views_[drive] = ReadWindowsLayout(*file, SectorSizeOf(static_cast<int>(drive))));
 }
 
 std::optional<bool> ImagePlatform::RemovableMedia(uint32_t drive) {

@@ -48,7 +48,11 @@ void MemoryImage::Resize(uint64_t size) {
 }
 
 bool MemoryImage::operator==(const MemoryImage& other) const {
-    if (size_ != other.size_) return false;
+    return size_ == other.size_ && DifferingBlocks(other).empty();
+}
+
+std::vector<uint64_t> MemoryImage::DifferingBlocks(const MemoryImage& other) const {
+    std::vector<uint64_t> differing;
     // A stored sector of zeros equals one never written.
     const Block zero{};
     auto content = [&](const std::map<uint64_t, Block>& map, uint64_t sector) {
@@ -56,10 +60,11 @@ bool MemoryImage::operator==(const MemoryImage& other) const {
         return it == map.end() ? zero : it->second;
     };
     for (const auto& [sector, block] : sectors_)
-        if (block != content(other.sectors_, sector)) return false;
+        if (block != content(other.sectors_, sector)) differing.push_back(sector * 512);
     for (const auto& [sector, block] : other.sectors_)
-        if (block != content(sectors_, sector)) return false;
-    return true;
+        if (!sectors_.count(sector) && block != zero) differing.push_back(sector * 512);
+    std::sort(differing.begin(), differing.end());
+    return differing;
 }
 
 }  // namespace quorvane

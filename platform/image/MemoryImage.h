@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <vector>
 
 namespace quorvane {
 
@@ -28,6 +29,10 @@ class MemoryImage {
     // Grows with every write, so what was worked out from the content can be kept.
     uint64_t Generation() const { return generation_; }
     bool operator==(const MemoryImage& other) const;
+    // Byte positions of the 512-byte blocks whose content differs from
+    // `other`'s (a block never written reads as zeros), in order; a test
+    // looks at just those rather than at every sector of a large image.
+    std::vector<uint64_t> DifferingBlocks(const MemoryImage& other) const;
 
  private:
     using Block = std::array<uint8_t, 512>;

@@ -20,7 +20,7 @@ TEST(Session, WindowIsShownOnlyWithoutParameters) {
     EXPECT_TRUE(window.shell.helpShown.empty());
     // Both scans and the temporary letters are done before the user sees rows.
     EXPECT_EQ(window.Rows().Cell(3, ColumnLetter), "F");
-    EXPECT_EQ(window.Rows().Cell(3, ColumnFreeMb), "1");
+    EXPECT_EQ(window.Rows().Cell(3, ColumnFreeMb), "32");
 
     for (const std::vector<std::string>& parameters :
          std::vector<std::vector<std::string>>{{"/F", "07", "07"}, {"rubbish"}, {"/M", "1"}}) {

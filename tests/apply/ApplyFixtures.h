@@ -44,23 +44,27 @@ inline std::vector<uint8_t> ImageBytes(const std::string& path) {
     return bytes;
 }
 
-// 4 MiB: 1 FAT32 "BOOTONE" (0C), 2 empty (07), extended (05) holding
-// 5 FAT32 "LOGIC" (0C) and 6 empty (07). Small, because every write test
-// holds the image in memory twice.
+// 68 MiB: 1 FAT32 "BOOTONE" (0C), 2 empty (07), extended (05) holding
+// 5 FAT32 "LOGIC" (0C) and 6 empty (07). As small as two FAT32 volumes can
+// be: Windows takes a volume for FAT32 only from 65525 clusters on.
 struct StandardDisk {
-    static constexpr uint64_t P1 = 64, P2 = 2112, Extended = 2368, P5 = 2432, P6 = 4608;
-    static constexpr uint64_t FatSectors = 2048;
+    static constexpr uint64_t FatSectors = 67584;
+    static constexpr uint64_t P1 = 64, P2 = P1 + FatSectors, Extended = P2 + 256, P5 = Extended + 64,
+                              P6 = P5 + FatSectors + 128;
+    static constexpr uint64_t DiskSectors = P6 + 512 + 3072;
     // Where sfdisk put the EBRs, read from the chain itself.
     uint64_t ebr5 = 0, ebr6 = 0;
     std::string image;
 
     StandardDisk(const TempDir& dir, const std::string& name) {
-        image = MakeImage(dir, name, 4 << 20,
-                          "start=64, size=2048, type=c\n"
-                          "start=2112, size=256, type=7\n"
-                          "start=2368, size=5824, type=5\n"
-                          "start=2432, size=2048, type=c\n"
-                          "start=4608, size=512, type=7");
+        const auto part = [](uint64_t start, uint64_t size, const char* type) {
+            return "start=" + std::to_string(start) + ", size=" + std::to_string(size) + ", type=" + type +
+                   "\n";
+        };
+        image = MakeImage(dir, name, DiskSectors * 512,
+                          part(P1, FatSectors, "c") + part(P2, 256, "7") +
+                              part(Extended, DiskSectors - Extended, "5") + part(P5, FatSectors, "c") +
+                              part(P6, 512, "7"));
         MakeFat32(image, P1, FatSectors, "BOOTONE");
         MakeFat32(image, P5, FatSectors, "LOGIC");
         const auto bytes = ImageBytes(image);

@@ -55,14 +55,17 @@ TEST(Fat32BootLabel, FileSystemNotIdDecidesWhetherTheBootSectorIsWritten) {
     TempDir dir;
     // Partition 1 holds FAT32 (without a label) under the ID 07; partition 2
     // holds FAT32 under 0B.
+    constexpr uint64_t F = SD::FatSectors, P2 = 64 + F;
     const std::string image =
-        MakeImage(dir, "disk.img", 4 << 20, "start=64, size=2048, type=7\nstart=2112, size=2048, type=b");
-    MakeFat32(image, 64, 2048, "");
-    MakeFat32(image, 2112, 2048, "OLDNAME");
+        MakeImage(dir, "disk.img", (P2 + F) * 512,
+                  "start=64, size=" + std::to_string(F) + ", type=7\nstart=" + std::to_string(P2) +
+                      ", size=" + std::to_string(F) + ", type=b");
+    MakeFat32(image, 64, F, "");
+    MakeFat32(image, P2, F, "OLDNAME");
     ProgramRun run({image});
     run.OpenWindow();
     const auto before = ImageBytes(image);
-    const Fat32Places p1(before, 64), p2(before, 2112);
+    const Fat32Places p1(before, 64), p2(before, P2);
     run.Rows().SetCell(0, ColumnLabel, "NEWNAME");  // FAT32 under 07
     run.Rows().SetCell(1, ColumnId, "07");          // 0B to 07 with a label
     run.Rows().SetCell(1, ColumnLabel, "PLAIN");
@@ -78,8 +81,8 @@ TEST(Fat32BootLabel, FileSystemNotIdDecidesWhetherTheBootSectorIsWritten) {
                  {p2.rootEntry, LabelField("PLAIN")},
                  {p2.bootLabel, LabelField("PLAIN")},
                  {p2.backupLabel, LabelField("PLAIN")}});
-    for (const uint64_t start : {64, 2112}) {
-        const CommandResult fsck = FsckPartition(dir, image, start, 2048);
+    for (const uint64_t start : {uint64_t{64}, P2}) {
+        const CommandResult fsck = FsckPartition(dir, image, start, F);
         EXPECT_EQ(fsck.exitCode, 0) << fsck.out;
     }
 }
@@ -87,13 +90,18 @@ TEST(Fat32BootLabel, FileSystemNotIdDecidesWhetherTheBootSectorIsWritten) {
 // Two FAT32 partitions behind an empty one. An ID changed to 00 renumbers
 // the partitions Windows knows, and with them the targets of the temporary
 // names: the label of partition 2 must never land in partition 3.
+constexpr uint64_t RenumberedThird = 576 + SD::FatSectors;
 std::string RenumberingDisk(const TempDir& dir) {
-    const std::string image = MakeImage(dir, "disk.img", 4 << 20,
+    const std::string size = std::to_string(SD::FatSectors), third = std::to_string(RenumberedThird);
+    const std::string image = MakeImage(dir, "disk.img", (RenumberedThird + SD::FatSectors) * 512,
                                         "start=64, size=512, type=7\n"
-                                        "start=576, size=2048, type=c\n"
-                                        "start=2624, size=2048, type=c");
-    MakeFat32(image, 576, 2048, "TWO");
-    MakeFat32(image, 2624, 2048, "THREE");
+                                        "start=576, size=" +
+                                            size +
+                                            ", type=c\n"
+                                            "start=" +
+                                            third + ", size=" + size + ", type=c");
+    MakeFat32(image, 576, SD::FatSectors, "TWO");
+    MakeFat32(image, RenumberedThird, SD::FatSectors, "THREE");
     return image;
 }
 
@@ -113,7 +121,7 @@ TEST(Fat32BootLabel, OwnIdChangeNeverMovesALabelToAnotherPartition) {
                  {p2.rootEntry, LabelField("NEW")},
                  {p2.bootLabel, LabelField("NEW")},
                  {p2.backupLabel, LabelField("NEW")}});
-    EXPECT_EQ(BlkidTag(image, Sector(2624), "LABEL_FATBOOT"), "THREE");
+    EXPECT_EQ(BlkidTag(image, Sector(RenumberedThird), "LABEL_FATBOOT"), "THREE");
 }
 
 TEST(Fat32BootLabel, TableChangedByAnotherProgramStopsTheLabel) {

@@ -21,21 +21,23 @@ CommandResult Tool(const TempDir& dir, const std::string& image, const std::vect
 
 TEST(LargeSectors, MbrChainAndFat32ListAndChangeLikeSmallOnes) {
     TempDir dir;
-    // FAT32 at 256, an extended container at 4608 holding NTFS at 4864.
-    const std::string image = MakeFdiskImage(dir, "4k.img", 64 << 20, 4096,
-                                             "o\nn\np\n1\n256\n4351\nt\nc\nn\ne\n2\n4608\n12607\nn\nl\n4864\n7863\nt\n5\n7\nw\n");
-    MustRun("mkfs.fat -F 32 -S 4096 -s 1 -n FOURK --offset 256 " + Quote(image) + " 16384 >/dev/null 2>&1");
+    // FAT32 at 256 (260 MiB: Windows takes a volume for FAT32 only from
+    // 65525 clusters on), an extended container at 67072 holding NTFS at 67328.
+    const std::string image = MakeFdiskImage(
+        dir, "4k.img", 300 << 20, 4096,
+        "o\nn\np\n1\n256\n66815\nt\nc\nn\ne\n2\n67072\n75071\nn\nl\n67328\n70327\nt\n5\n7\nw\n");
+    MustRun("mkfs.fat -F 32 -S 4096 -s 1 -n FOURK --offset 256 " + Quote(image) + " 266240 >/dev/null 2>&1");
     const nlohmann::json rows = nlohmann::json::parse(RunImageTool({"--sector-size", "4096", "--json", image}).out);
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0]["start"], PartitionStartText(256 * K));
-    EXPECT_EQ(rows[0]["size_mb"], "16");
+    EXPECT_EQ(rows[0]["size_mb"], "260");
     EXPECT_EQ(rows[0]["label"], "FOURK");
-    EXPECT_EQ(rows[2]["entry_sector_position"], 4608 * K);
-    EXPECT_EQ(rows[2]["start"], PartitionStartText((4608 + 256) * K));
+    EXPECT_EQ(rows[2]["entry_sector_position"], 67072 * K);
+    EXPECT_EQ(rows[2]["start"], PartitionStartText((67072 + 256) * K));
 
     const auto before = ImageBytes(image);
     ASSERT_EQ(Tool(dir, image, {"/M", "1", "2", "83"}).exitCode, 0);
-    ExpectImage(before, image, {{4608 * K + 0x1C2, {0x83}}});
+    ExpectImage(before, image, {{67072 * K + 0x1C2, {0x83}}});
     const auto relabelled = ImageBytes(image);
     const CommandResult label = Tool(dir, image, {"/L", "1", "1", "new"});
     ASSERT_EQ(label.exitCode, 0) << label.err;
@@ -44,7 +46,8 @@ TEST(LargeSectors, MbrChainAndFat32ListAndChangeLikeSmallOnes) {
     EXPECT_TRUE(std::any_of(changes.begin(), changes.end(), [](const ByteChange& c) { return c.offset == 256 * K + 0x47; }));
     EXPECT_TRUE(std::any_of(changes.begin(), changes.end(), [](const ByteChange& c) { return c.offset == 262 * K + 0x47; }));
     const std::string part = dir.File("part.img");
-    MustRun("dd if=" + Quote(image) + " of=" + Quote(part) + " bs=4096 skip=256 count=4096 status=none");
+    MustRun("dd if=" + Quote(image) + " of=" + Quote(part) +
+            " bs=4096 skip=256 count=66560 conv=sparse status=none");
     EXPECT_EQ(test::Run("fsck.fat -n " + Quote(part)).exitCode, 0);
     EXPECT_EQ(MustRun("fatlabel " + Quote(part) + " 2>/dev/null"), "NEW\n");
 }

@@ -9,6 +9,7 @@
 
 #include "fuzz/FuzzCase.h"
 #include "fuzz/FuzzRun.h"
+#include "fuzz/RestoreCase.h"
 
 namespace quorvane {
 namespace {
@@ -37,40 +38,51 @@ TEST(FuzzReplay, SeedsBuildTheirDisksAndKeepEveryPromise) {
         int requested;
         int landed;
         int exitCode;
+        int restored;  // disks /U with the run's undo file put back afterwards
     };
     const std::map<std::string, Shape> expected = {
-        {"mbr-primaries", {4, 1, 1, ExitDone}},        // 07, 0B, 83, 0C; /F 0B 0C
-        {"chain-0f", {6, 3, 3, ExitDone}},             // 07, 0F + 83, 83, 0B; 83 on disk 2
-        {"looping-chain", {4, 3, 3, ExitDone}},        // 05 + three EBRs, the loop cut
-        {"past-4gib", {4, 3, 3, ExitDone}},            // 0F + two logicals, 07 above 4 GiB
-        {"bad-id", {1, 1, 0, ExitNotApplied}},         // "G1" is refused, nothing written
-        {"long-chain", {43, 41, 41, ExitDone}},        // 41 EBRs from one chunk
-        {"label-one", {4, 1, 1, ExitDone}},            // /L through Windows and both boot sectors
-        {"labels-by-id", {5, 2, 2, ExitDone}},         // /S on a primary and a logical
-        {"window-edits", {5, 2, 2, ExitDone}},         // an ID and a label; EE refused in the window
-        {"swapped-card", {4, 1, 0, ExitNotApplied}},   // another disk signature
-        {"stale-entry", {4, 1, 0, ExitNotApplied}},    // the entry moved since the scan
-        {"longer-card", {4, 1, 0, ExitNotApplied}},    // another size
-        {"removed-card", {4, 1, 0, ExitNotApplied}},   // no medium for the label
-        {"failed-write", {4, 1, 0, ExitNotApplied}},   // the write fails
-        {"short-read", {0, 0, 0, ExitNotApplied}},     // the MBR never read in full
-        {"failed-label", {5, 2, 0, ExitNotApplied}},   // Windows refuses every label
-        {"foreign-names", {5, 1, 0, ExitNotApplied}},  // our letter redefined by someone else
-        {"gpt-disk", {1, 1, 0, ExitNotApplied}},       // EE is never changed
-        {"container-in-use", {2, 1, 0, ExitNotApplied}},
-        {"help", {1, 0, 0, ExitDone}},
-        {"no-such-row", {1, 0, 0, ExitInvalidCommand}},
-        {"two-parameters", {1, 0, 0, ExitInvalidCommand}},
-        {"missing-disk", {1, 1, 1, ExitNotApplied}},  // the registry counts three disks
-        {"gpt-type", {6, 1, 1, ExitDone}},             // EE + five GPT rows; one type in both copies
-        {"gpt-by-code", {6, 2, 2, ExitDone}},          // both basic-data rows
-        {"gpt-label", {6, 1, 1, ExitDone}},            // a FAT32 volume in a GPT partition
-        {"gpt-window", {6, 1, 1, ExitDone}},           // FD00 taken; 4200 and "83" refused at once
-        {"gpt-damaged-primary", {3, 1, 0, ExitNotApplied}},  // listed from the backup, not changed
-        {"gpt-hybrid", {4, 1, 0, ExitNotApplied}},     // read as MBR: EE, two GPT rows never changed, 0C
-        {"4k-chain", {4, 2, 2, ExitDone}},             // 0C, 05 + two logicals at 4096 bytes a sector
-        {"4k-label", {1, 1, 1, ExitDone}},
-        {"4k-gpt", {4, 2, 2, ExitDone}},
+        {"mbr-primaries", {4, 1, 1, ExitDone, 1}},        // 07, 0B, 83, 0C; /F 0B 0C
+        {"chain-0f", {6, 3, 3, ExitDone, 2}},             // 07, 0F + 83, 83, 0B; 83 on disk 2
+        {"looping-chain", {4, 3, 3, ExitDone, 1}},        // 05 + three EBRs, the loop cut
+        {"past-4gib", {4, 3, 3, ExitDone, 1}},            // 0F + two logicals, 07 above 4 GiB
+        {"bad-id", {1, 1, 0, ExitNotApplied, 0}},         // "G1" is refused, nothing written
+        {"long-chain", {43, 41, 41, ExitDone, 1}},        // 41 EBRs from one chunk
+        {"label-one", {4, 1, 1, ExitDone, 1}},            // /L through Windows and both boot sectors
+        {"labels-by-id", {5, 2, 2, ExitDone, 1}},         // /S on a primary and a logical
+        {"window-edits", {5, 2, 2, ExitDone, 1}},         // an ID and a label; EE refused in the window
+        {"swapped-card", {4, 1, 0, ExitNotApplied, 0}},   // another disk signature
+        {"stale-entry", {4, 1, 0, ExitNotApplied, 0}},    // the entry moved since the scan
+        {"longer-card", {4, 1, 0, ExitNotApplied, 0}},    // another size
+        {"removed-card", {4, 1, 0, ExitNotApplied, 0}},   // no medium for the label
+        {"failed-write", {4, 1, 0, ExitNotApplied, 0}},   // the write fails
+        {"short-read", {0, 0, 0, ExitNotApplied, 0}},     // the MBR never read in full
+        {"failed-label", {5, 2, 0, ExitNotApplied, 0}},   // Windows refuses every label
+        {"foreign-names", {5, 1, 0, ExitNotApplied, 0}},  // our letter redefined by someone else
+        {"gpt-disk", {1, 1, 0, ExitNotApplied, 0}},       // EE is never changed
+        {"container-in-use", {2, 1, 0, ExitNotApplied, 0}},
+        {"help", {1, 0, 0, ExitDone, 0}},
+        {"no-such-row", {1, 0, 0, ExitInvalidCommand, 0}},
+        {"two-parameters", {1, 0, 0, ExitInvalidCommand, 0}},
+        {"missing-disk", {1, 1, 1, ExitNotApplied, 1}},         // the registry counts three disks
+        {"gpt-type", {6, 1, 1, ExitDone, 1}},                   // EE + five GPT rows; one type in both copies
+        {"gpt-by-code", {6, 2, 2, ExitDone, 1}},                // both basic-data rows
+        {"gpt-label", {6, 1, 1, ExitDone, 1}},                  // a FAT32 volume in a GPT partition
+        {"gpt-window", {6, 1, 1, ExitDone, 1}},                 // FD00 taken; 4200 and "83" refused at once
+        {"gpt-damaged-primary", {3, 1, 0, ExitNotApplied, 0}},  // listed from the backup, not changed
+        {"gpt-hybrid", {4, 1, 0, ExitNotApplied, 0}},           // read as MBR: EE, two GPT rows never changed, 0C
+        {"4k-chain", {4, 2, 2, ExitDone, 1}},  // 0C, 05 + two logicals at 4096 bytes a sector
+        {"4k-label", {1, 1, 1, ExitDone, 1}},
+        {"4k-gpt", {4, 2, 2, ExitDone, 1}},
+        {"gpt-lower-case", {6, 3, 3, ExitDone, 1}},         // "8e00", "a503", and "ef00" on an EF00 row
+        {"fat16-by-count", {1, 1, 0, ExitNotApplied, 0}},   // 65524 clusters: no FAT32 volume for Windows
+        {"container-to-42", {5, 2, 0, ExitNotApplied, 0}},  // an empty container and a full one, both refused
+        // /U after the run, with another program's change or an altered file
+        // between them: refused for that disk.
+        {"undo-after-relabel", {4, 1, 1, ExitDone, 0}},      // the label set by someone else since
+        {"undo-sector-of-neither", {4, 1, 1, ExitDone, 0}},  // another ID in the same MBR
+        {"undo-other-size", {4, 1, 1, ExitDone, 0}},         // a record naming a disk of another size
+        {"undo-size-zero", {6, 2, 2, ExitDone, 0}},          // records of size 0 name no disk
+        {"undo-damaged", {4, 1, 1, ExitDone, 0}},            // a flipped byte: the file is refused
     };
     const fs::path dir = fs::path(QUORVANE_SOURCE_DIR) / "fuzz" / "corpus";
     size_t seeds = 0;
@@ -84,6 +96,42 @@ TEST(FuzzReplay, SeedsBuildTheirDisksAndKeepEveryPromise) {
         EXPECT_EQ(outcome.requested, shape.requested);
         EXPECT_EQ(outcome.landed, shape.landed);
         EXPECT_EQ(outcome.exitCode, shape.exitCode);
+        EXPECT_EQ(outcome.restoredDisks, shape.restored);
+    }
+}
+
+// The restore fuzzer's seeds: /U after runs cut anywhere, on disks told
+// apart by one thing each, with changes since.
+TEST(FuzzReplay, RestoreSeedsPutBackWholeDisksOrNone) {
+    struct Shape {
+        int exitCode;
+        int restored;  // disks something was put back on
+    };
+    const std::map<std::string, Shape> expected = {
+        {"ids-whole", {ExitDone, 1}},
+        {"gpt-cut-in-a-sector", {ExitDone, 1}},    // the backup array half written, both halves changed
+        {"label-4k-cut", {ExitDone, 1}},           // the label and the boot sector, not the backup
+        {"gpt-4k-label", {ExitDone, 1}},           // the label, the boot sector half
+        {"same-id-other-size", {ExitDone, 2}},     // each disk gets its own records
+        {"same-id-other-sectors", {ExitDone, 2}},  // one GUID and size, 512 and 4096 bytes a sector
+        {"twins", {ExitNotApplied, 0}},            // two drives hold the recorded disk
+        {"sector-of-neither", {ExitNotApplied, 1}},
+        {"relabelled", {ExitNotApplied, 0}},
+        {"size-zero", {ExitNotApplied, 2}},  // the record of size 0 is refused, the rest put back
+        {"copied-to-other-disk", {ExitNotApplied, 1}},
+        {"other-version", {ExitNotApplied, 0}},
+    };
+    const fs::path dir = fs::path(QUORVANE_SOURCE_DIR) / "fuzz" / "undo-corpus";
+    size_t seeds = 0;
+    for (const auto& file : fs::directory_iterator(dir)) seeds += file.is_regular_file();
+    EXPECT_EQ(seeds, expected.size()) << "a seed without an expected outcome";
+    for (const auto& [name, shape] : expected) {
+        SCOPED_TRACE(name);
+        const std::vector<uint8_t> input = ReadInput(dir / name);
+        const auto outcome = fuzz::RunRestoreCase(fuzz::DecodeRestoreCase(input.data(), input.size()));
+        for (const std::string& violation : outcome.violations) ADD_FAILURE() << violation;
+        EXPECT_EQ(outcome.exitCode, shape.exitCode);
+        EXPECT_EQ(outcome.restoredDisks, shape.restored);
     }
 }
 

@@ -4,8 +4,14 @@
 // sfdisk and mkfs.fat images and are compared whole with the image before.
 #include <gtest/gtest.h>
 
-#include "tests/apply/ApplyFixtures.h"
+#include <functional>
+
+#include "fuzz/FuzzRun.h"
+#include "fuzz/UndoFormat.h"
 #include "scan/Crc32.h"
+#include "tests/apply/ApplyFixtures.h"
+#include "tests/reliability/ReliabilitySupport.h"
+#include "text/Texts.h"
 #include "undo/UndoFile.h"
 
 namespace quorvane::test {
@@ -65,8 +71,9 @@ TEST(Undo, EveryCommandRestoresEveryByte) {
 // FAT driver removes a label: a deleted entry, not the zeros it was.
 TEST(Undo, WindowChangeOfAnUnlabelledVolume) {
     TempDir dir;
-    const std::string image = MakeImage(dir, "disk.img", 4 << 20, "start=64, size=2048, type=c");
-    MakeFat32(image, 64, 2048, "");
+    const std::string image = MakeImage(dir, "disk.img", (64 + SD::FatSectors) * 512,
+                                        "start=64, size=" + std::to_string(SD::FatSectors) + ", type=c");
+    MakeFat32(image, 64, SD::FatSectors, "");
     const auto before = ImageBytes(image);
     const Fat32Places p1(before, 64);
     ProgramRun run({image});
@@ -156,6 +163,100 @@ TEST(Undo, NoUndoFileMeansNoWrite) {
     ExpectImage(before, disk.image, {});
 }
 
+// Another program relabelled the volume after the run (Windows changes only
+// the root directory): the label finds neither its old nor its new value, so
+// nothing on that disk is put back, neither the boot sectors' label copies
+// nor the ID changed in the same run.
+TEST(Undo, ChangedLabelLeavesTheWholeDiskAlone) {
+    TempDir dir;
+    const SD disk(dir, "disk.img");
+    ProgramRun run({disk.image});
+    run.platform.SetUndoFolder(dir.File("undo"));
+    run.OpenWindow();
+    run.Rows().SetCell(0, ColumnLabel, "NEW");
+    run.Rows().SetCell(0, ColumnId, "1C");
+    ASSERT_EQ(run.Confirm(), ExitDone);
+    const Fat32Places p1(ImageBytes(disk.image), SD::P1);
+    WriteBytes(disk.image, p1.rootEntry, LabelField("OTHER"));
+    const auto relabelled = ImageBytes(disk.image);
+
+    ProgramRun undo({disk.image});
+    undo.platform.SetUndoFolder(dir.File("undo"));
+    EXPECT_EQ(undo.Command({"/U", run.session.UndoFile()}), ExitNotApplied);
+    ASSERT_EQ(undo.session.RestoreProblems().size(), 1u);
+    EXPECT_NE(undo.session.RestoreProblems()[0].find(texts::RestoreLabelChanged), std::string::npos);
+    EXPECT_TRUE(undo.CallsSinceStart(PlatformCall::Write).empty());
+    EXPECT_TRUE(undo.CallsSinceStart(PlatformCall::SetVolumeLabel).empty());
+    ExpectImage(relabelled, disk.image, {});
+}
+
+// The disk a file names is the one with its id, its size and its sector
+// size, all three; a record of size 0 names none. A sector with a byte of
+// neither its "before" nor its "after" leaves the whole disk alone.
+constexpr uint8_t kDynamic = 0x42;
+TEST(Undo, RestoreFindsTheRecordedDiskAndPutsBackOnlyWholeDisks) {
+    TempDir dir;
+    const std::string path = MakeImage(dir, "disk.img", 4 << 20,
+                                       "start=64, size=1024, type=83\nstart=2048, size=1024, type=5\n"
+                                       "start=2112, size=512, type=83");
+    const SharedMemoryImage original = LoadMemoryImage(path);
+    const auto runOn = [](const SharedMemoryImage& image, uint32_t sectorSize,
+                          const std::vector<std::string>& parameters, const std::vector<uint8_t>& file) {
+        ImagePlatform platform(std::vector<ImageSource>{{"", image}});
+        platform.SetSectorSize(sectorSize);
+        platform.PutUndoFileInMemory("run.qvundo", file);
+        fuzz::QuietShell shell;
+        Session session(platform, shell);
+        session.Start(parameters);
+        session.OnClose();
+        const auto saved = platform.UndoFilesInMemory().find(session.UndoFile());
+        return std::pair{session.ExitCode(), saved == platform.UndoFilesInMemory().end()
+                                                 ? std::vector<uint8_t>{}
+                                                 : saved->second};
+    };
+    const SharedMemoryImage changed = CopyImage(original);
+    const auto [changeExit, file] = runOn(changed, 512, {"/F", "83", "8E"}, {});
+    ASSERT_EQ(changeExit, ExitDone);
+    ASSERT_EQ(ByteAt(*changed, 0x1C2), 0x8E);
+    ASSERT_EQ(ByteAt(*changed, Sector(2048) + 0x1C2), 0x8E);  // the container's first EBR
+
+    auto records = *DecodeUndoFile(file);
+    for (UndoRecord& record : records) record.disk.size = 0;
+    const std::vector<uint8_t> sizeZero = EncodeUndoFile(records);
+    struct Case {
+        std::string name;
+        std::function<void(MemoryImage&)> since;  // what happened to the disk
+        uint32_t sectorSize;
+        const std::vector<uint8_t>* file;
+        bool restored;
+    };
+    const std::vector<Case> cases{
+        {"the recorded disk", [](MemoryImage&) {}, 512, &file, true},
+        {"another size", [](MemoryImage& image) { image.Resize(image.Size() + (1 << 20)); }, 512, &file,
+         false},
+        {"another sector size", [](MemoryImage&) {}, 4096, &file, false},
+        {"a record of size 0", [](MemoryImage&) {}, 512, &sizeZero, false},
+        // The MBR's second entry changed by another program: the MBR holds
+        // neither what the run read nor what it wrote; the EBR, which does,
+        // is not put back either.
+        {"a sector holding neither", [](MemoryImage& image) { image.WriteAt(0x1D2, &kDynamic, 1); }, 512,
+         &file, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const SharedMemoryImage disk = CopyImage(changed);
+        c.since(*disk);
+        const MemoryImage before(*disk);
+        const auto [exitCode, own] = runOn(disk, c.sectorSize, {"/U", "run.qvundo"}, *c.file);
+        EXPECT_EQ(exitCode, c.restored ? ExitDone : ExitNotApplied);
+        if (c.restored)
+            EXPECT_TRUE(original->DifferingBlocks(*disk).empty());
+        else
+            EXPECT_TRUE(before.DifferingBlocks(*disk).empty());
+        EXPECT_EQ(own.empty(), !c.restored);  // the restore's own undo file, before its first write
+    }
+}
+
 TEST(UndoFile, RecordsSurviveTheRoundTripAndEveryDamageIsSeen) {
     UndoRecord record;
     record.kind = UndoKind::BootSector;
@@ -181,6 +282,69 @@ TEST(UndoFile, RecordsSurviveTheRoundTripAndEveryDamageIsSeen) {
     }
     for (size_t length = 0; length < file.size(); length += 7)
         EXPECT_FALSE(DecodeUndoFile(std::span(file).first(length))) << length;
+}
+
+// Files with a right CRC that break the layout all the same: each is
+// refused whole, by the program and by the checkers' own reading.
+TEST(UndoFile, RightCrcButWrongLayoutIsRefused) {
+    fuzz::UndoEntry sector;
+    sector.id = {0x78, 0x56, 0x34, 0x12};
+    sector.diskSize = 4 << 20;
+    sector.position = 512;
+    sector.before.assign(512, 0xAA);
+    sector.after.assign(512, 0x55);
+    fuzz::UndoEntry label = sector;
+    label.kind = 3;
+    label.position = 0;
+    label.before = {'O', 'L', 'D'};
+    label.after = {};
+    const auto withCrc = [](std::vector<uint8_t> content) {
+        const uint32_t crc = Crc32(content);
+        for (int i = 0; i < 4; ++i) content.push_back(static_cast<uint8_t>(crc >> (8 * i)));
+        return content;
+    };
+    const auto file = [](std::vector<fuzz::UndoEntry> entries, uint32_t version = 1) {
+        return fuzz::WriteUndoEntries(entries, version);
+    };
+    const auto changed = [&](auto change) {
+        fuzz::UndoEntry e = sector;
+        change(e);
+        return file({e, label});
+    };
+    std::vector<uint8_t> trailing = file({sector, label});
+    trailing.resize(trailing.size() - 4);
+    trailing.push_back(0);
+    std::vector<uint8_t> countTooHigh = file({sector, label});
+    countTooHigh.resize(countTooHigh.size() - 4);
+    countTooHigh[12] = 3;
+    const std::vector<std::pair<std::string, std::vector<uint8_t>>> refused{
+        {"kind 0", changed([](fuzz::UndoEntry& e) { e.kind = 0; })},
+        {"kind 5", changed([](fuzz::UndoEntry& e) { e.kind = 5; })},
+        {"id kind 0", changed([](fuzz::UndoEntry& e) { e.idKind = 0; })},
+        {"id kind 3", changed([](fuzz::UndoEntry& e) { e.idKind = 3; })},
+        {"version 2", file({sector, label}, 2)},
+        {"version 0", file({sector, label}, 0)},
+        {"a sector of 511 bytes", changed([](fuzz::UndoEntry& e) { e.before.resize(511); })},
+        {"an after longer than its sector", changed([](fuzz::UndoEntry& e) { e.after.resize(1024); })},
+        {"a label of 4097 bytes", file({sector,
+                                        [&] {
+                                            auto l = label;
+                                            l.before.assign(4097, 'A');
+                                            return l;
+                                        }()})},
+        {"a position inside a sector", changed([](fuzz::UndoEntry& e) { e.position = 100; })},
+        {"sector size 0", changed([](fuzz::UndoEntry& e) { e.sectorSize = 0; })},
+        {"a byte after the last record", withCrc(trailing)},
+        {"more records counted than held", withCrc(countTooHigh)},
+    };
+    const std::vector<uint8_t> good = file({sector, label});
+    ASSERT_TRUE(DecodeUndoFile(good));
+    ASSERT_EQ(fuzz::ReadUndoEntries(good), (std::vector<fuzz::UndoEntry>{sector, label}));
+    EXPECT_EQ(DecodeUndoFile(good)->at(0).before, sector.before);
+    for (const auto& [name, bytes] : refused) {
+        EXPECT_FALSE(DecodeUndoFile(bytes)) << name;
+        EXPECT_FALSE(fuzz::ReadUndoEntries(bytes)) << name;
+    }
 }
 
 }  // namespace
