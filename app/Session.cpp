@@ -4,7 +4,7 @@
 #include "app/HelpText.h"
 #include "apply/ApplyPendingChanges.h"
 #include "scan/ScanDisks.h"
-#include "undo/UndoRestore.h"
+#include "apply/UndoRestore.h"
 
 namespace quorvane {
 
@@ -88,7 +88,7 @@ void Session::ApplyAndClose() {
 void Session::RestoreAndClose(const std::string& undoFile) {
     {
         WaitCursor wait(shell_);
-        RestoreOutcome outcome = RestoreUndoFile(platform_, undoFile, lastScan_.drives);
+        RestoreOutcome outcome = RestoreUndoFile(platform_, undoFile, lastScan_.drives, rows_, plan_ ? &*plan_ : nullptr);
         restoreProblems_ = std::move(outcome.problems);
         if (outcome.undoFile) undoFile_ = *outcome.undoFile;
     }

@@ -4,23 +4,27 @@
 
 namespace quorvane {
 
-std::vector<PlanLock> PlanVolumeLocks(const PartitionRows& rows, const std::vector<PlannedSector>& sectors) {
+std::vector<PlanLock> LocksOfRows(const PartitionRows& rows, const std::vector<int>& changed) {
     std::vector<PlanLock> locks;
-    for (const PlannedSector& sector : sectors) {
-        for (const int row : sector.rows) {
-            const bool known = std::any_of(locks.begin(), locks.end(), [row](const PlanLock& l) { return l.row == row; });
-            if (known) continue;
-            for (const DeviceMapEntry& entry : rows.DeviceMap()) {
-                if (entry.row != row) continue;
-                PlanLock lock{row, {}};
-                lock.name.letter = RowLetter(rows, row);
-                lock.name.drive = entry.drive;
-                lock.name.partition = entry.partition;
-                locks.push_back(lock);
-            }
+    for (const int row : changed) {
+        const bool known = std::any_of(locks.begin(), locks.end(), [row](const PlanLock& l) { return l.row == row; });
+        if (known) continue;
+        for (const DeviceMapEntry& entry : rows.DeviceMap()) {
+            if (entry.row != row) continue;
+            PlanLock lock{row, {}};
+            lock.name.letter = RowLetter(rows, row);
+            lock.name.drive = entry.drive;
+            lock.name.partition = entry.partition;
+            locks.push_back(lock);
         }
     }
     return locks;
+}
+
+std::vector<PlanLock> PlanVolumeLocks(const PartitionRows& rows, const std::vector<PlannedSector>& sectors) {
+    std::vector<int> changed;
+    for (const PlannedSector& sector : sectors) changed.insert(changed.end(), sector.rows.begin(), sector.rows.end());
+    return LocksOfRows(rows, changed);
 }
 
 bool LockWithRetries(Platform& platform, SectorDevice& volume) {

@@ -27,8 +27,10 @@ struct PlanLock {
     VolumeName name;
 };
 
-// The volumes of the rows whose changes `sectors` carry: every row that is a
-// partition to Windows (it has a number in `DeviceMap`).
+// The volumes of `changed` rows: every one that is a partition to Windows
+// (it has a number in `DeviceMap`), each once.
+std::vector<PlanLock> LocksOfRows(const PartitionRows& rows, const std::vector<int>& changed);
+// The volumes of the rows whose changes `sectors` carry.
 std::vector<PlanLock> PlanVolumeLocks(const PartitionRows& rows, const std::vector<PlannedSector>& sectors);
 
 // Tries FSCTL_LOCK_VOLUME on an open volume, LockTries times.

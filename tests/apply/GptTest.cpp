@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/apply/ApplyFixtures.h"
+#include "tools/Utf8.h"
 
 namespace quorvane::test {
 namespace {
@@ -170,6 +171,24 @@ TEST(Gpt, FailedRestoreLeavesTheChangeWhole) {
     undo.platform.AddFault(FaultOn(PlatformCall::Write, 0, 0, 512, true));
     EXPECT_EQ(undo.Command({"/U", run.session.UndoFile()}), ExitNotApplied);
     ExpectImage(changed, image, {});
+}
+
+// The backup header's write stops halfway and so does putting it back: the
+// backup copy may be left half changed, and the failure says so with the
+// undo file that holds every sector as it was.
+TEST(Gpt, ChangeThatCannotBePutBackNamesTheUndoFile) {
+    TempDir dir;
+    const std::string image = GptDisk(dir);
+    ProgramRun run({image});
+    run.platform.SetUndoFolder(dir.File("undo"));
+    run.platform.AddFault(FaultOn(PlatformCall::Write, 0, 0, (64 << 20) - 512, true));
+    EXPECT_EQ(run.Command({"/M", "1", "4", "8e00"}), ExitNotApplied);
+    ASSERT_FALSE(run.session.UndoFile().empty());
+    const ChangeFailures& failures = run.session.Failures();
+    ASSERT_FALSE(failures.empty());
+    EXPECT_EQ(failures.back(), (ChangeFailure{4, FailureCause::GptHalfChanged, run.session.UndoFile()}));
+    EXPECT_NE(GbkToUtf8(DescribeFailure(run.Rows(), failures.back())).find("请用撤销文件恢复 " + run.session.UndoFile()),
+              std::string::npos);
 }
 
 TEST(Gpt, RefusedChangesWriteNothing) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/CommandLine.h"
+#include "text/Texts.h"
 #include "tests/apply/ApplyFixtures.h"
 
 namespace quorvane::test {
@@ -200,6 +201,44 @@ TEST(DryRun, RefusalsAreThoseOfTheRun) {
     EXPECT_NE(plan.out.find("没有要写入的内容"), std::string::npos) << plan.out;
     ExpectImage(before, disk.image, {});
     EXPECT_EQ(Tool(dir, disk.image, {"/N"}).exitCode, 2);
+}
+
+// /U puts entries back as any ID change writes them: the volumes whose
+// entries it restores are locked first (one in use: the disk's tables stay),
+// and under /N it plans the restore, writing nothing and saving nothing.
+TEST(DryRun, RestoreLocksItsVolumesAndPlansUnderN) {
+    TempDir dir;
+    const StandardDisk disk(dir, "disk.img");
+    const auto before = ImageBytes(disk.image);
+    ProgramRun change({disk.image});
+    change.platform.SetUndoFolder(dir.File("undo"));
+    ASSERT_EQ(change.Command({"/F", "07", "17"}), ExitDone);
+    const std::string undoFile = change.session.UndoFile();
+    const auto changed = ImageBytes(disk.image);
+
+    ProgramRun busy({disk.image});
+    busy.platform.SetUndoFolder(dir.File("undo-busy"));
+    busy.platform.SetVolumeInUse(0, 2);
+    EXPECT_EQ(busy.Command({"/U", undoFile}), ExitNotApplied);
+    ASSERT_EQ(busy.session.RestoreProblems().size(), 1u);
+    EXPECT_NE(busy.session.RestoreProblems()[0].find(texts::FailVolumeInUse), std::string::npos);
+    ExpectImage(changed, disk.image, {});
+
+    ProgramRun plan({disk.image});
+    plan.platform.SetUndoFolder(dir.File("undo-plan"));
+    EXPECT_EQ(plan.Command({"/N", "/U", undoFile}), ExitDone);
+    ExpectImage(changed, disk.image, {});
+    EXPECT_FALSE(std::filesystem::exists(dir.File("undo-plan")));
+    ASSERT_TRUE(plan.session.Plan());
+    EXPECT_EQ(plan.session.Plan()->locks.size(), 2u);  // partition 2 and the logical 07
+    std::vector<Patch> planned;
+    for (const PlanWrite& write : plan.session.Plan()->writes) planned.push_back({write.position, write.after});
+
+    ProgramRun undo({disk.image});
+    undo.platform.SetUndoFolder(dir.File("undo-real"));
+    EXPECT_EQ(undo.Command({"/U", undoFile}), ExitDone);
+    ExpectImage(before, disk.image, {});
+    ExpectImage(changed, disk.image, planned);
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "apply/RunPlan.h"
 #include "platform/Platform.h"
+#include "scan/PartitionRows.h"
 #include "scan/ScanDisks.h"
 
 namespace quorvane {
@@ -25,7 +27,11 @@ struct RestoreOutcome {
 // left as it is. A label is set back while Windows reports the label the run
 // set. If any record of a disk, a label included, finds anything else,
 // nothing on that disk is touched. The restore saves its own undo file
-// first, so it can be undone too.
-RestoreOutcome RestoreUndoFile(Platform& platform, const std::string& path, const std::vector<SeenDrive>& drives);
+// first, so it can be undone too. The volumes of the partitions whose
+// entries a table sector puts back (`rows`, the scan's) are locked before
+// that drive's tables are written, as any ID change locks them. With
+// `dryRun` it stops after planning and fills it.
+RestoreOutcome RestoreUndoFile(Platform& platform, const std::string& path, const std::vector<SeenDrive>& drives,
+                               const PartitionRows& rows, RunPlan* dryRun = nullptr);
 
 }  // namespace quorvane

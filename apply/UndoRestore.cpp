@@ -1,10 +1,12 @@
-#include "undo/UndoRestore.h"
+#include "apply/UndoRestore.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <set>
 
 #include "apply/SectorPatch.h"
+#include "apply/VolumeLocks.h"
 #include "scan/DiskFormat.h"
 #include "scan/GptTypes.h"
 #include "text/Gbk.h"
@@ -114,6 +116,25 @@ bool PlanDisk(Platform& platform, const std::vector<const UndoRecord*>& records,
     return true;
 }
 
+// The rows (of the scan) whose entries a table or GPT step puts back: an
+// MBR or EBR entry, or a GPT entry, whose bytes differ between what the
+// sector holds now and what it gets back.
+std::vector<int> RowsOfStep(const PartitionRows& rows, const Step& step) {
+    std::vector<int> changed;
+    for (int row = 0; row < rows.Count(); ++row) {
+        const RowSideEntries& side = rows.Side(row);
+        if (side.drive != step.drive || side.entrySectorPosition != step.record->position) continue;
+        const uint32_t entryOffset = side.gpt ? side.idByteOffset : side.idByteOffset - EntryType;
+        const size_t size = side.gpt ? side.gpt->entry.size() : PartitionEntrySize;
+        const auto& after = step.record->before;
+        if (entryOffset + size > after.size() || entryOffset + size > step.current.size()) continue;
+        if (!std::equal(after.begin() + entryOffset, after.begin() + entryOffset + size,
+                        step.current.begin() + entryOffset))
+            changed.push_back(row);
+    }
+    return changed;
+}
+
 // The restore's own undo file: what it found, and what it puts back.
 UndoRecord Reversed(const Step& step) {
     UndoRecord reversed = *step.record;
@@ -124,7 +145,8 @@ UndoRecord Reversed(const Step& step) {
 
 }  // namespace
 
-RestoreOutcome RestoreUndoFile(Platform& platform, const std::string& path, const std::vector<SeenDrive>& drives) {
+RestoreOutcome RestoreUndoFile(Platform& platform, const std::string& path, const std::vector<SeenDrive>& drives,
+                               const PartitionRows& rows, RunPlan* dryRun) {
     RestoreOutcome outcome;
     auto& problems = outcome.problems;
     const auto content = platform.ReadUndoFile(path);
@@ -170,6 +192,27 @@ RestoreOutcome RestoreUndoFile(Platform& platform, const std::string& path, cons
         return outcome;
     }
 
+    // The volumes whose entries change go back only locked, drive by drive.
+    std::map<uint32_t, std::vector<int>> changedRows;
+    for (const Step& step : steps)
+        if (step.record->kind == UndoKind::TableSector || step.record->kind == UndoKind::GptSector)
+            for (const int row : RowsOfStep(rows, step)) changedRows[step.drive].push_back(row);
+    if (dryRun) {
+        for (const auto& [drive, changed] : changedRows)
+            for (const PlanLock& lock : LocksOfRows(rows, changed)) dryRun->locks.push_back(lock);
+        for (const Step& step : steps) {
+            const UndoRecord& record = *step.record;
+            if (record.kind == UndoKind::Label)
+                dryRun->labels.push_back({-1, step.drive, step.letter, std::string(step.current.begin(), step.current.end()),
+                                          std::string(record.before.begin(), record.before.end())});
+            else
+                dryRun->writes.push_back({step.drive,
+                                          (record.kind == UndoKind::BootSector ? record.volumeStart : 0) + record.position,
+                                          step.current, record.before});
+        }
+        return outcome;
+    }
+
     std::vector<UndoRecord> reversed;
     for (const Step& step : steps) reversed.push_back(Reversed(step));
     outcome.undoFile = platform.SaveUndoFile(EncodeUndoFile(reversed));
@@ -185,18 +228,42 @@ RestoreOutcome RestoreUndoFile(Platform& platform, const std::string& path, cons
     // failed one too) get the bytes they held again.
     std::map<uint32_t, std::vector<const Step*>> gptWritten;
     std::set<uint32_t> gptFailed;
-    const auto takeBack = [&](uint32_t drive) {
+    // A copy that cannot be put back whole is said, with the restore's own
+    // undo file that holds it as it was.
+    const auto takeBack = [&](uint32_t drive, const UndoDisk& disk) {
         const auto device = platform.OpenPhysicalDrive(drive, Access::ReadWrite);
-        if (!device) return;
-        for (auto step = gptWritten[drive].rbegin(); step != gptWritten[drive].rend(); ++step)
-            static_cast<void>(
-                PutBack(*device, (*step)->record->position, (*step)->current, (*step)->record->before));
+        bool whole = device != nullptr;
+        for (auto step = gptWritten[drive].rbegin(); device && step != gptWritten[drive].rend(); ++step)
+            whole = PutBack(*device, (*step)->record->position, (*step)->current, (*step)->record->before) ==
+                        PatchResult::Done &&
+                    whole;
+        if (!whole) problems.push_back(DiskLine(disk, texts::FailGptHalfChanged) + *outcome.undoFile);
+    };
+    std::map<uint32_t, VolumeLocks> locks;
+    std::set<uint32_t> inUse;  // drives whose tables stay as they are: a volume could not be locked
+    // Before a drive's first table sector: its changed volumes locked. Not
+    // where Windows reads the disk otherwise than its tables: its volumes
+    // may lie elsewhere than the rows show.
+    const auto HoldDrive = [&](uint32_t drive, const UndoDisk& disk) {
+        const std::vector<int>& changed = changedRows[drive];
+        ChangeFailures busy;
+        if (std::any_of(changed.begin(), changed.end(), [&rows](int row) { return rows.Side(row).layoutDiffers; })) {
+            locks[drive];
+            problems.push_back(DiskLine(disk, texts::RefuseLayoutDiffers));
+            return false;
+        }
+        if (locks[drive].LockDrive(platform, drive, rows, LocksOfRows(rows, changed), busy)) return true;
+        problems.push_back(DiskLine(disk, texts::FailVolumeInUse));
+        return false;
     };
     for (const UndoKind kind : {UndoKind::Label, UndoKind::BootSector, UndoKind::GptSector, UndoKind::TableSector}) {
         for (const Step& step : steps) {
             const UndoRecord& record = *step.record;
             if (record.kind != kind) continue;
             if (kind == UndoKind::GptSector && gptFailed.count(step.drive)) continue;
+            const bool table = kind == UndoKind::GptSector || kind == UndoKind::TableSector;
+            if (table && !locks.count(step.drive) && !HoldDrive(step.drive, record.disk)) inUse.insert(step.drive);
+            if (table && inUse.count(step.drive)) continue;
             bool done = false;
             if (kind == UndoKind::Label) {
                 done = platform.SetVolumeLabel(step.letter, std::string(record.before.begin(), record.before.end()));
@@ -212,7 +279,7 @@ RestoreOutcome RestoreUndoFile(Platform& platform, const std::string& path, cons
             problems.push_back(DiskLine(record.disk, texts::RestoreWriteFailed));
             if (kind != UndoKind::GptSector) continue;
             gptFailed.insert(step.drive);
-            takeBack(step.drive);
+            takeBack(step.drive, record.disk);
         }
     }
     return outcome;
