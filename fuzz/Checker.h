@@ -1,7 +1,9 @@
 // The whole-run fuzzer's checker (fuzz/FuzzRun.h): its state and its checks.
 // The run, the rows, the DOS names and the undo file are checked in
 // fuzz/FuzzRun.cpp; the changes the command asked for, on the disks, in
-// fuzz/FuzzChanges.cpp.
+// fuzz/FuzzChanges.cpp, GPT changes in fuzz/FuzzGpt.cpp; what Windows holds
+// beyond the disks' bytes (its layouts, the partitions it runs from, its
+// volume locks) in fuzz/FuzzWindows.cpp; /N in fuzz/DryRun.cpp.
 #pragma once
 
 #include <algorithm>
@@ -14,6 +16,8 @@
 #include <vector>
 
 #include "app/Session.h"
+#include "apply/RunPlan.h"
+#include "fuzz/CommandModel.h"
 #include "fuzz/FatModel.h"
 #include "fuzz/FuzzCase.h"
 #include "fuzz/FuzzRun.h"
@@ -38,6 +42,13 @@ struct Change {
     bool label = false;
     Due due = Due::Either;
     bool landed = false;
+    // An ID or type change whose bytes differ from those scanned: it is
+    // planned, and its volume locked, wherever nothing refuses it.
+    bool writes = false;
+    // Refused only when written: a volume of its drive cannot be locked,
+    // or Windows refuses the label. /N plans it as any other (`planned`).
+    bool refusedAtWrite = false;
+    Due planned = Due::Either;  // what planning alone comes to
 };
 
 // The first 512 bytes of the sector of `unit` bytes at `position`.
@@ -83,24 +94,31 @@ struct WindowsVolume {
     std::string Label() const { return ReportedLabel(*image, *fat); }
 };
 
-// The partition a DOS name of `names` targets, on the media `images`.
+// Partition `number` of `drive` in Windows' view (`views`: per drive, the
+// disk as Windows read its layout; null where the drive holds no medium).
 struct NamedVolume {
     uint32_t drive = 0;
     Extent extent;
 };
-inline std::optional<NamedVolume> VolumeNamed(const std::map<char, std::string>& names, char letter,
-                                              const std::vector<SharedMemoryImage>& images, uint32_t unit) {
-    const auto name = names.find(letter);
-    uint32_t drive = 0, number = 0;
-    if (name == names.end() || !ParseTarget(name->second, drive, number) || drive >= images.size())
-        return std::nullopt;
-    const auto extent = WindowsPartition(*images[drive], number, unit);
+inline std::optional<NamedVolume> ViewPartition(const std::vector<SharedMemoryImage>& views, uint32_t drive,
+                                                uint32_t number, uint32_t unit) {
+    if (drive >= views.size() || !views[drive]) return std::nullopt;
+    const auto extent = WindowsPartition(*views[drive], number, unit);
     if (!extent) return std::nullopt;
     return NamedVolume{drive, *extent};
+}
+// The partition a DOS name of `names` targets in Windows' view.
+inline std::optional<NamedVolume> VolumeNamed(const std::map<char, std::string>& names, char letter,
+                                              const std::vector<SharedMemoryImage>& views, uint32_t unit) {
+    const auto name = names.find(letter);
+    uint32_t drive = 0, number = 0;
+    if (name == names.end() || !ParseTarget(name->second, drive, number)) return std::nullopt;
+    return ViewPartition(views, drive, number, unit);
 }
 
 // What a label change of a row may write, and what it must leave.
 struct LabelPlan {
+    uint32_t drive = 0;
     bool refused = true;  // no volume of the row's partition under its letter, or Windows refuses the label
     std::set<uint64_t> sectors;                       // sector numbers it may touch
     std::vector<std::pair<uint64_t, size_t>> ranges;  // bytes it may change
@@ -108,21 +126,32 @@ struct LabelPlan {
     Extent volume;
     std::string reported;                 // the label Windows reports after it
     std::optional<uint64_t> backupField;  // a backup copy that must follow
+    std::optional<uint64_t> slot;         // the root directory entry Windows writes
     bool backupUnreachable = false;       // a backup field names a sector the volume cannot read
     bool ownSectorsApart = true;
+    // Every check before the label is set passed, and then Windows refuses
+    // it (`refused` too): /N plans it.
+    bool windowsRefuses = false;
+};
+
+// What a run under /N planned, for the same case run without /N to match:
+// and whether that run met nothing the checker cannot foresee.
+struct PlanOfN {
+    RunPlan plan;
+    int exitCode = 0;
+    bool healthy = false;
 };
 
 class Checker {
  public:
-    explicit Checker(const FuzzCase& fuzzCase) : case_(fuzzCase) {}
+    // `planOfN`: the plan a run of the same case under /N made; this run,
+    // without /N, must write exactly what it names.
+    explicit Checker(const FuzzCase& fuzzCase, const PlanOfN* planOfN = nullptr)
+        : case_(fuzzCase), planOfN_(planOfN) {}
 
     FuzzOutcome Run();
-    // A GPT row that no type change may touch, whatever the code: an entry
-    // of the table a hybrid MBR's Windows does not read, or one on a drive
-    // Windows reads otherwise than the scan listed it.
-    bool RefusedForGptRow(const RowFacts& f) const {
-        return f.otherScheme || expected_.layoutDiffers.count(f.drive) != 0;
-    }
+    // After Run under /N: what it planned.
+    const std::optional<PlanOfN>& Plan() const { return plan_; }
 
  private:
     void Fail(std::string text) { outcome_.violations.push_back(std::move(text)); }
@@ -136,7 +165,8 @@ class Checker {
     // The window as the checker knows it: each "修改" puts the fields into
     // the selected row's cells, unless a rule refuses the ID at once; the
     // label field takes a label only where the row has a volume (not a
-    // container, not the protective entry).
+    // container, not the protective entry). The row's context menu hides or
+    // shows it as /HIDE and /SHOW do, where it offers that.
     void EditInTheWindow(Session& session);
 
     bool AnyCallFailed() const;
@@ -153,6 +183,8 @@ class Checker {
     void CheckLetters(const PartitionRows& rows);
 
     std::vector<RowFacts> Facts(const PartitionRows& rows) const;
+    // The checker's rules for a change of a row, on the cells as `ids` holds them.
+    RefusalRules Rules(const std::vector<RowFacts>& facts, const std::vector<std::string>& ids) const;
 
     void CheckChanges(Session& session);
 
@@ -160,38 +192,58 @@ class Checker {
     // change is refused sees no write, not even one put back afterwards.
     void CheckRefusedDrivesUnwritten(const std::vector<RowFacts>& facts, const std::vector<Change>& changes);
 
-    // Where a GPT row's type lies in both copies of the GPT the drive held
-    // when the writes began, and the sectors and CRC fields a change of it
-    // may write: nothing when the two copies are not both right.
+    // Where a GPT row's entry lies in both copies of the GPT the drive held
+    // when the writes began, and the sectors and fields a change of it may
+    // write: nothing when the two copies are not both right.
     struct GptPlaces {
         uint32_t index = 0;
         GptView primary, backup;
         std::vector<uint64_t> sectors;                    // byte positions of whole sectors
-        std::vector<std::pair<uint64_t, size_t>> ranges;  // the type GUIDs and the CRC fields
+        std::vector<std::pair<uint64_t, size_t>> ranges;  // the entries' type and attributes, the CRC fields
     };
     std::optional<GptPlaces> PlacesOfGptRow(const RowFacts& f) const;
 
-    // A GPT row's type change: refused by the rules or by the state of the
-    // disk, else both copies' entries hold the code's GUID.
-    Change CheckGptChange(const std::vector<RowFacts>& facts, const std::string& id, int row,
-                          const std::map<uint32_t, std::map<uint64_t, int>>& labelSectors,
-                          std::map<uint32_t, std::vector<std::pair<uint64_t, size_t>>>& allowedRanges);
+    // A GPT row's change of type, attributes or both: refused by the rules
+    // or by the state of the disk, else what it must come to.
+    Change DueOfGptChange(const std::vector<RowFacts>& facts, int row,
+                          const std::map<uint32_t, std::map<uint64_t, int>>& labelSectors) const;
+    // Both copies' entries hold the type and attributes asked for, or what
+    // they held; `allowedRanges` gains what the change may write.
+    void CheckGptChange(const std::vector<RowFacts>& facts, Change& change,
+                        const std::map<uint32_t, std::map<uint64_t, int>>& labelSectors,
+                        std::map<uint32_t, std::vector<std::pair<uint64_t, size_t>>>& allowedRanges);
+    // A label change writing one of the GPT's sectors may undo a change of it.
+    bool SharesLabelSector(const std::optional<GptPlaces>& places, uint32_t drive,
+                           const std::map<uint32_t, std::map<uint64_t, int>>& labelSectors) const;
 
     // Wherever a GPT changed, both copies are right again (all of the change
     // or none of it), and the backup copy was written before the primary.
     void CheckGpts();
 
-    Due DueOfId(const std::vector<RowFacts>& facts, const std::vector<std::string>& ids, int row,
-                const std::map<uint32_t, std::map<uint64_t, int>>& labelSectors) const;
+    // An MBR or EBR entry's ID change: refused by the rules or by the state
+    // of the drive, else what it must come to.
+    Change DueOfId(const std::vector<RowFacts>& facts, const std::vector<std::string>& ids, int row,
+                   const std::map<uint32_t, std::map<uint64_t, int>>& labelSectors) const;
+    Due DueOfIdByte(const std::vector<RowFacts>& facts, const std::vector<std::string>& ids, int row,
+                    const std::map<uint32_t, std::map<uint64_t, int>>& labelSectors) const;
 
     // The label goes through the letter the row shows: the volume under it
     // must be the row's partition, at the scan (with an answer from Windows)
     // and at the writes (with the same serial number).
     LabelPlan PlanLabel(const PartitionRows& rows, int row, const std::string& label) const;
 
-    Due DueOfLabel(const std::vector<RowFacts>& facts, int row,
-                   const LabelPlan& plan, const std::map<uint32_t, std::map<uint64_t, int>>& labelSectors,
+    Due DueOfLabel(const std::vector<RowFacts>& facts, int row, const LabelPlan& plan,
+                   const std::map<uint32_t, std::map<uint64_t, int>>& labelSectors,
                    const std::map<uint32_t, std::set<uint64_t>>& idSectors) const;
+
+    // Whether the label landed, through Windows and in the boot sectors;
+    // what it may write.
+    void CheckLabel(const LabelPlan& plan, Change& change,
+                    std::map<uint32_t, std::vector<std::pair<uint64_t, size_t>>>& allowedRanges,
+                    std::map<uint32_t, std::set<uint64_t>>& volumeWrites);
+
+    // The exit code by the changes (`dry`: by what planning alone decides).
+    void CheckExitCode(const std::vector<Change>& changes, bool everyMatchUnread, bool dry);
 
     // Every byte that changed is one the command asked for, and every write
     // went back to a sector that was read in full just before.
@@ -205,15 +257,47 @@ class Checker {
     void CheckUndo(const Session& session);
 
     // Only the program's own temporary names go, exactly those, and none is
-    // left once the window closed.
+    // left once the window closed; none points into a drive Windows reads
+    // otherwise.
     void CheckNames(Session& session);
 
+    // fuzz/FuzzWindows.cpp: Windows' answers as the case sets them, the
+    // layout it read before the tables were written raw.
+    void PrepareWindows(std::vector<ImageSource>& sources);
+    // The rows that keep Windows running, by the checker's own reading of
+    // the volumes Windows names; certain unless a query about them failed.
+    void FindSystemRows(const PartitionRows& rows);
+    // The rows' marks: Windows runs from it, Windows reads its drive otherwise.
+    void CheckWindowsMarks(const PartitionRows& rows);
+    // The volumes a drive's table writes lock: where one cannot be locked
+    // (in use, or locked already under another name) nothing of the drive is
+    // written. Turns the changes of such drives into refusals and counts the
+    // pauses between lock tries.
+    void LockDrives(const PartitionRows& rows, const std::vector<RowFacts>& facts,
+                    std::vector<Change>& changes);
+    void CheckPauses();
+    // A GPT partition hidden on removable media is told to the user.
+    void CheckRemovableNotes(const Session& session, const std::vector<RowFacts>& facts,
+                             const std::vector<Change>& changes, bool dry);
+
+    // fuzz/DryRun.cpp: a run under /N writes, saves and locks nothing, and
+    // plans; a run without it writes exactly what that plan named.
+    void CheckNothingWritten(const Session& session);
+    void MatchPlanOfN(const PartitionRows& rows, const std::vector<RowFacts>& facts,
+                      const std::vector<Change>& changes, const std::map<int, LabelPlan>& labelPlans);
+
     const FuzzCase& case_;
+    const PlanOfN* planOfN_;
+    std::optional<PlanOfN> plan_;
     const uint32_t unit_ = case_.sectorSize;
     FuzzOutcome outcome_;
     std::unique_ptr<ImagePlatform> platform_;
     QuietShell shell_;
     std::vector<SharedMemoryImage> originals_, inDrive_, atMark_;
+    // Per drive, the disk as Windows read its layout, which decides where
+    // its partition devices lie: at the scan, and at the writes (another
+    // medium is read anew; null: no medium).
+    std::vector<SharedMemoryImage> viewAtScan_, viewAtApply_;
     ExpectedScan expected_;
     std::set<uint32_t> removed_;
     bool marked_ = false;
@@ -222,8 +306,14 @@ class Checker {
     TemporaryDriveNames ours_;
     std::vector<ForeignName> foreign_;  // those Windows took
     CommandMeaning window_;             // the cells as the window edits left them
+    CommandMeaning meaning_;            // the cells as the command line or the window left them
     std::vector<std::pair<SharedMemoryImage, SharedMemoryImage>> swappedOut_;  // media taken out, and a copy
     bool rowsMatch_ = false;  // the rows are the ones the checker expects
+    std::set<int> system_;    // rows that keep Windows running
+    bool systemCertain_ = true;
+    // Drives whose table writes a lock that fails stops: surely, or maybe.
+    std::set<uint32_t> lockedOut_, lockedOutMaybe_;
+    uint64_t pausesAtLeast_ = 0, pausesAtMost_ = 0;
     // Drives with a GPT change that may be written: whether no label change
     // shares its sectors.
     std::map<uint32_t, bool> gptChanged_;

@@ -1,18 +1,32 @@
 // Turns arbitrary bytes into one whole run of the program: one or two sparse
 // disk images (MBRs, EBR chains that loop, run past 4 GiB or off the disk,
-// FAT32 volumes laid out as mkfs.fat lays them out), a command (/F, /M, /L,
-// /S, edits in the window, or any parameters at all), platform calls made to
+// FAT32 volumes laid out as mkfs.fat lays them out), what Windows makes of
+// them (volumes in use, the partitions it runs from, removable drives, a
+// layout it read before a table was written raw, no layout answered at
+// all), a command (/F, /M, /L, /S, /HIDE, /SHOW, /A, any of them under /N,
+// edits in the window, or any parameters at all), platform calls made to
 // fail, and media swapped or taken out between the scan and the writes.
 // Shared by the fuzz target and the test that replays its seeds and findings.
 //
 // Input layout (whatever is missing reads as zero):
-//   byte 0      bit 0 two images; bits 1-3 the command, taken % 6: 0 /F,
-//               1 /M, 2 /L, 3 /S, 4 window edits, 5 raw parameters; bit 4 the
-//               registry's disk count follows the image sizes; bit 5 the
-//               drives have 4096-byte sectors (every sector number below
-//               counts in them); bit 6 changes before /U follow the count
+//   byte 0      bit 0 two images; bits 1-3 the command: 0 /F, 1 /M, 2 /L,
+//               3 /S, 4 window edits, 5 raw parameters, 6 /HIDE or /SHOW,
+//               7 /A; bit 4 the registry's disk count follows the image
+//               sizes; bit 5 the drives have 4096-byte sectors (every sector
+//               number below counts in them); bit 6 changes before /U follow
+//               the count; bit 7 Windows' view follows them
 //   per image   two bytes m, e: the image holds m << (e % 43) bytes
 //   [count]     one signed byte, when byte 0 bit 4 is set
+//   [windows]   a byte w: bit 0 /N before the command (not in the window);
+//               bit 1 Windows does not answer the layout query (as Wine);
+//               bit 2 /N /U with the run's undo file before its /U; then n
+//               (% 9) settings, each a tag (% 5), a drive (% 2) and:
+//               0 a partition (Windows' number) whose volume is in use
+//               1 a partition holding the Windows directory and page file (C:)
+//               2 the system partition the firmware boots from
+//               3 nothing: the drive holds removable media
+//               4 n (% 5) patches as for another medium (event 3) written
+//                 raw after Windows read the drive's layout, which it keeps
 //   [before /U] a run that saved an undo file is followed by /U with that
 //               file; before it, n (% 5) changes, each a tag (% 6):
 //               0 another program writes a disk: the drive, a sector (4
@@ -27,9 +41,17 @@
 //               5 the file of another version
 //   command     /F: ID, ID        /M: disk, partition, ID
 //               /L: disk, partition, label        /S: ID, label
+//               /HIDE, /SHOW: a byte (bit 0 /SHOW, bit 1 in lower case),
+//                 disk, partition
+//               /A: disk, partition, a byte a and: a % 4 = 0 "0x" and, 1 "0X"
+//                 and, (a / 4) % 18 digits, each the low four bits of a byte
+//                 (bit 4 lower case); 2 (a / 4) % 5 items "+N" or "-N", each a
+//                 byte: bit 7 "-", N its low seven bits % 70; 3 a text of
+//                 (a / 4) % 8 bytes
 //               window: n (% 9) edits of: row, flags (bit 0 an ID typed,
-//                 bit 1 a label typed, bit 2 the label field disabled), the
-//                 ID when typed, the label when typed
+//                 bit 1 a label typed, bit 2 the label field disabled, bit 3
+//                 the row's context menu instead: 隐藏分区, or with bit 4
+//                 显示分区), the ID when typed, the label when typed
 //               raw: n (% 6) texts
 //     ID        mode, value: mode % 4 = 0 "%02X", 1 "%02x", 2 one digit ("%X"
 //               below 0x10, else "%x" of the low four bits), 3 a text of
@@ -109,6 +131,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -124,8 +147,7 @@ struct FuzzImage {
     std::map<uint64_t, std::array<uint8_t, 512>> sectors;  // by byte position / 512
 };
 
-
-enum class CommandKind { Find, Modify, Label, SetLabels, Window, Raw };
+enum class CommandKind { Find, Modify, Label, SetLabels, Window, Raw, Visibility, Attributes };
 
 // One "修改" in the window: the row (taken modulo the rows shown) and what
 // was typed into its fields.
@@ -134,6 +156,9 @@ struct WindowEdit {
     std::optional<std::string> id;     // the ID field as typed; else as the row shows it
     std::optional<std::string> label;  // the label field as typed; else as the row shows it
     bool labelDisabled = false;
+    // 隐藏分区 (true) or 显示分区 (false) from the row's context menu, instead
+    // of the fields.
+    std::optional<bool> hide;
 };
 
 struct BytePatch {
@@ -164,6 +189,19 @@ struct ForeignName {
     bool afterScan = false;
 };
 
+// What Windows holds of the drives beyond their bytes.
+struct WindowsView {
+    bool layoutAnswered = true;  // IOCTL_DISK_GET_DRIVE_LAYOUT_EX answers
+    // (drive, Windows' partition number): volumes with open files, which
+    // cannot be locked.
+    std::vector<std::pair<uint32_t, uint32_t>> inUse;
+    std::optional<std::pair<uint32_t, uint32_t>> windowsOn, systemPartition;
+    std::set<uint32_t> removable;
+    // Tables written raw by another tool after Windows read the drive's
+    // layout: Windows keeps the layout it read.
+    std::map<uint32_t, std::vector<BytePatch>> writtenRaw;
+};
+
 struct FuzzCase {
     uint32_t sectorSize = 512;  // every drive's logical sector size
     std::vector<FuzzImage> images;
@@ -177,6 +215,9 @@ struct FuzzCase {
     std::vector<MediumChange> media;
     std::vector<ForeignName> names;
     std::vector<UndoEdit> undoEdits;
+    WindowsView windows;
+    bool dryRun = false;         // /N before the command (in `parameters`)
+    bool dryRunRestore = false;  // /N /U with the run's undo file before /U with it
 };
 
 FuzzCase DecodeFuzzCase(const uint8_t* data, size_t size);

@@ -1,3 +1,5 @@
+// The changes a command asked for, judged on the disks: IDs of MBR and EBR
+// entries, labels, and the exit code; GPT changes in fuzz/FuzzGpt.cpp.
 #include "fuzz/Checker.h"
 
 namespace quorvane::fuzz {
@@ -5,23 +7,25 @@ namespace quorvane::fuzz {
 void Checker::CheckChanges(Session& session) {
     const PartitionRows& rows = session.Rows();
     const std::vector<RowFacts> facts = Facts(rows);
-    CommandMeaning meaning = MeanCommand(case_.parameters, facts);
-    if (meaning.verdict == CommandMeaning::Verdict::Window) meaning = window_;
+    const CommandMeaning& meaning = meaning_;
     using Verdict = CommandMeaning::Verdict;
     const bool applied = meaning.verdict == Verdict::Window || meaning.verdict == Verdict::Apply;
+    const bool dry = meaning.dryRun;
     for (int row = 0; row < rows.Count(); ++row) {
+        const std::string where = "row " + std::to_string(row);
         const std::string id = applied ? UpperGbk(meaning.ids[row]) : meaning.ids[row];
         if (rows.Cell(row, ColumnId) != id)
-            Fail("row " + std::to_string(row) + ": ID cell " + rows.Cell(row, ColumnId) + ", not " + id);
-        if (rows.Cell(row, ColumnLabel) != meaning.labels[row])
-            Fail("row " + std::to_string(row) + ": label cell");
-        const auto volume = VolumeNamed(namesAtMark_, RowLetter(rows, row), originals_, unit_);
+            Fail(where + ": ID cell " + rows.Cell(row, ColumnId) + ", not " + id);
+        if (rows.Cell(row, ColumnLabel) != meaning.labels[row]) Fail(where + ": label cell");
+        if (rows.Attributes(row) != meaning.attributes[row]) Fail(where + ": attributes pending");
+        const auto volume = VolumeNamed(namesAtMark_, RowLetter(rows, row), viewAtScan_, unit_);
         if (Healthy() && rowsMatch_ && volume) {
             WindowsVolume windows(originals_[volume->drive], volume->extent);
             if (windows.fat && windows.Label() != facts[row].scannedLabel)
-                Fail("row " + std::to_string(row) + " shows another label than Windows");
+                Fail(where + " shows another label than Windows");
         }
     }
+    if (dry) CheckNothingWritten(session);
     if (meaning.verdict == Verdict::Invalid || meaning.verdict == Verdict::Help ||
         meaning.verdict == Verdict::Restore) {
         const int code = meaning.verdict == Verdict::Invalid ? 2 : meaning.verdict == Verdict::Help ? 0 : 1;
@@ -40,11 +44,14 @@ void Checker::CheckChanges(Session& session) {
 
     std::vector<std::string> finalIds;
     for (const std::string& id : meaning.ids) finalIds.push_back(UpperGbk(id));
-    std::vector<Change> changes;
+    const auto changed = [&](int row) {
+        return meaning.ids[row] != facts[row].scannedId ||
+               (facts[row].gpt && meaning.attributes[row] != facts[row].attributes);
+    };
     std::map<int, LabelPlan> labelPlans;
     std::map<uint32_t, std::set<uint64_t>> idSectors;  // per drive: sectors of pending IDs
     for (int row = 0; row < rows.Count(); ++row) {
-        if (meaning.ids[row] == facts[row].scannedId) {
+        if (!changed(row)) {
         } else if (const auto places = facts[row].gpt ? PlacesOfGptRow(facts[row]) : std::nullopt) {
             for (const uint64_t position : places->sectors)
                 idSectors[facts[row].drive].insert(position / unit_);
@@ -54,80 +61,116 @@ void Checker::CheckChanges(Session& session) {
         if (meaning.labels[row] != facts[row].scannedLabel)
             labelPlans[row] = PlanLabel(rows, row, meaning.labels[row]);
     }
-    // Sectors that label changes of each drive may touch, counted per sector.
+    // Sectors that label changes of each drive may touch, counted per sector
+    // (a label Windows refuses touches none).
     std::map<uint32_t, std::map<uint64_t, int>> labelSectors;
     for (const auto& [row, plan] : labelPlans)
-        for (const uint64_t sector : plan.sectors) ++labelSectors[facts[row].drive][sector];
+        for (const uint64_t sector : plan.sectors)
+            if (!plan.windowsRefuses) ++labelSectors[facts[row].drive][sector];
+
+    // What each change must come to, then what the volume locks make of it.
+    std::vector<Change> changes;
+    for (int row = 0; row < rows.Count(); ++row)
+        if (changed(row))
+            changes.push_back(facts[row].gpt ? DueOfGptChange(facts, row, labelSectors)
+                                             : DueOfId(facts, finalIds, row, labelSectors));
+    for (const auto& [row, plan] : labelPlans) {
+        Change change{row, true, DueOfLabel(facts, row, plan, labelSectors, idSectors), false};
+        change.planned = change.due;
+        if (plan.windowsRefuses) {
+            LabelPlan accepted = plan;
+            accepted.refused = false;
+            change.planned = DueOfLabel(facts, row, accepted, labelSectors, idSectors);
+            change.refusedAtWrite = true;
+        }
+        changes.push_back(change);
+    }
+    if (!dry) LockDrives(rows, facts, changes);
 
     std::map<uint32_t, std::set<uint64_t>> allowedIdBytes;
     std::map<uint32_t, std::vector<std::pair<uint64_t, size_t>>> allowedRanges;
-    for (int row = 0; row < rows.Count(); ++row) {
-        if (meaning.ids[row] == facts[row].scannedId) continue;
-        if (facts[row].gpt) {
-            changes.push_back(CheckGptChange(facts, finalIds[row], row, labelSectors, allowedRanges));
+    std::map<uint32_t, std::set<uint64_t>> volumeWrites;
+    for (Change& change : changes) {
+        const RowFacts& f = facts[change.row];
+        if (change.label) {
+            CheckLabel(labelPlans.at(change.row), change, allowedRanges, volumeWrites);
             continue;
         }
-        Change change{row, false, DueOfId(facts, finalIds, row, labelSectors), false};
-        const auto wanted = ParseId(finalIds[row]);
-        const uint32_t drive = facts[row].drive;
-        const uint64_t position = facts[row].place.sector + facts[row].place.idOffset;
-        if (drive < inDrive_.size()) {
-            uint8_t now = 0, before = 0;
-            inDrive_[drive]->ReadAt(position, &now, 1);
-            atMark_[drive]->ReadAt(position, &before, 1);
-            change.landed = wanted && now == *wanted && !removed_.count(drive);
-            if (change.due == Due::Refuse && now != before)
-                Fail("row " + std::to_string(row) + ": a refused ID was written");
-            if (now != before && (!wanted || now != *wanted))
-                Fail("row " + std::to_string(row) + ": an ID byte got a value not asked for");
-            if (change.due != Due::Refuse) allowedIdBytes[drive].insert(position);
+        if (f.gpt) {
+            CheckGptChange(facts, change, labelSectors, allowedRanges);
+            continue;
         }
-        changes.push_back(change);
-    }
-    std::map<uint32_t, std::set<uint64_t>> volumeWrites;
-    for (const auto& [row, plan] : labelPlans) {
-        Change change{row, true, DueOfLabel(facts, row, plan, labelSectors, idSectors), false};
-        const uint32_t drive = facts[row].drive;
-        if (!plan.refused) {
-            WindowsVolume now(inDrive_[drive], plan.volume);
-            change.landed = now.fat && now.Label() == plan.reported;
-            // The boot sectors keep a copy wherever Windows mounted FAT32
-            // (all it mounts here), whatever the partition's ID.
-            if (change.landed)
-                change.landed =
-                    !plan.backupUnreachable &&
-                    FieldAt(*inDrive_[drive], plan.volume.start + 0x47) == Padded(plan.reported) &&
-                    (!plan.backupField ||
-                     FieldAt(*inDrive_[drive], *plan.backupField) == Padded(plan.reported));
-        }
-        if (change.due != Due::Refuse) {
-            allowedRanges[drive].insert(allowedRanges[drive].end(), plan.ranges.begin(), plan.ranges.end());
-            for (const uint64_t write : plan.volumeWrites) volumeWrites[drive].insert(write);
-        }
-        changes.push_back(change);
+        const auto wanted = ParseId(finalIds[change.row]);
+        const uint64_t position = f.place.sector + f.place.idOffset;
+        if (f.drive >= inDrive_.size()) continue;
+        uint8_t now = 0, before = 0;
+        inDrive_[f.drive]->ReadAt(position, &now, 1);
+        atMark_[f.drive]->ReadAt(position, &before, 1);
+        change.landed = wanted && now == *wanted && !removed_.count(f.drive);
+        if (change.due == Due::Refuse && now != before)
+            Fail("row " + std::to_string(change.row) + ": a refused ID was written");
+        if (now != before && (!wanted || now != *wanted))
+            Fail("row " + std::to_string(change.row) + ": an ID byte got a value not asked for");
+        if (change.due != Due::Refuse) allowedIdBytes[f.drive].insert(position);
     }
 
-    bool mustFail = meaning.everyMatch && !session.LastScan().Complete();
-    bool mayFail = false;
     for (const Change& change : changes) {
         ++outcome_.requested;
-        outcome_.landed += change.landed;
-        const std::string what = "row " + std::to_string(change.row) + (change.label ? " label" : " ID");
-        if (change.due == Due::Land && !change.landed)
-            Fail(what + ": the change did not land though nothing stood in its way");
-        mustFail = mustFail || change.due == Due::Refuse || (change.due != Due::Unknown && !change.landed);
-        mayFail = mayFail || change.due != Due::Land;
+        outcome_.landed += change.landed && !dry;
+        if (change.due == Due::Land && !change.landed && !dry)
+            Fail("row " + std::to_string(change.row) + (change.label ? " label" : " ID") +
+                 ": the change did not land though nothing stood in its way");
+    }
+    CheckExitCode(changes, meaning.refused || (meaning.everyMatch && !session.LastScan().Complete()), dry);
+    if (dry)
+        CheckImages({}, {}, {}, {});
+    else
+        CheckImages(allowedIdBytes, allowedRanges, idSectors, volumeWrites);
+    CheckGpts();
+    CheckRefusedDrivesUnwritten(facts, changes);
+    CheckPauses();
+    CheckRemovableNotes(session, facts, changes, dry);
+    if (planOfN_ && !dry) MatchPlanOfN(rows, facts, changes, labelPlans);
+}
+
+void Checker::CheckLabel(const LabelPlan& plan, Change& change,
+                         std::map<uint32_t, std::vector<std::pair<uint64_t, size_t>>>& allowedRanges,
+                         std::map<uint32_t, std::set<uint64_t>>& volumeWrites) {
+    const uint32_t drive = plan.drive;
+    if (!plan.refused) {
+        WindowsVolume now(inDrive_[drive], plan.volume);
+        change.landed = now.fat && now.Label() == plan.reported;
+        // The boot sectors keep a copy wherever Windows mounted FAT32 (all it
+        // mounts here), whatever the partition's ID.
+        if (change.landed)
+            change.landed =
+                !plan.backupUnreachable &&
+                FieldAt(*inDrive_[drive], plan.volume.start + 0x47) == Padded(plan.reported) &&
+                (!plan.backupField || FieldAt(*inDrive_[drive], *plan.backupField) == Padded(plan.reported));
+    }
+    if (change.due != Due::Refuse) {
+        allowedRanges[drive].insert(allowedRanges[drive].end(), plan.ranges.begin(), plan.ranges.end());
+        for (const uint64_t write : plan.volumeWrites) volumeWrites[drive].insert(write);
+    }
+}
+
+void Checker::CheckExitCode(const std::vector<Change>& changes, bool mustFailAnyway, bool dry) {
+    // Under /N only what planning decides counts: a lock that would fail, a
+    // label Windows would refuse, a write that would fail are not met.
+    bool mustFail = mustFailAnyway, mayFail = false;
+    for (const Change& change : changes) {
+        const Due due = dry ? change.planned : change.due;
+        mustFail = mustFail || due == Due::Refuse || (!dry && due != Due::Unknown && !change.landed);
+        mayFail = mayFail || due != Due::Land;
     }
     if (mustFail && outcome_.exitCode != 1)
         Fail("exit code " + std::to_string(outcome_.exitCode) +
              " though a change was refused or did not land, or a disk was not read");
     if (!mustFail && !mayFail && outcome_.exitCode != 0)
-        Fail("exit code " + std::to_string(outcome_.exitCode) + " though every change landed");
+        Fail("exit code " + std::to_string(outcome_.exitCode) + " though every change " +
+             (dry ? "could be planned" : "landed"));
     if (!mustFail && mayFail && outcome_.exitCode != 0 && outcome_.exitCode != 1)
         Fail("exit code " + std::to_string(outcome_.exitCode));
-    CheckImages(allowedIdBytes, allowedRanges, idSectors, volumeWrites);
-    CheckGpts();
-    CheckRefusedDrivesUnwritten(facts, changes);
 }
 
 void Checker::CheckRefusedDrivesUnwritten(const std::vector<RowFacts>& facts,
@@ -144,156 +187,35 @@ void Checker::CheckRefusedDrivesUnwritten(const std::vector<RowFacts>& facts,
             drive != refused.end() && drive->second)
             return Fail("disk " + std::to_string(drive->first) + ": written though every change was refused");
     }
+    // A volume that cannot be locked keeps its whole drive's tables as they are.
+    for (size_t i = mark_; i < calls.size(); ++i)
+        if (calls[i].call == PlatformCall::Write && calls[i].letter == 0 && calls[i].drive >= 0 &&
+            lockedOut_.count(static_cast<uint32_t>(calls[i].drive)))
+            return Fail("disk " + std::to_string(calls[i].drive) +
+                        ": a table written though a volume was not locked");
 }
 
-std::optional<Checker::GptPlaces> Checker::PlacesOfGptRow(const RowFacts& f) const {
-    if (f.drive >= atMark_.size()) return std::nullopt;
-    const MemoryImage& image = *atMark_[f.drive];
-    const uint64_t sectors = image.Size() / unit_;
-    if (sectors < 3) return std::nullopt;
-    auto primary = ReadGptAt(image, f.drive, 1, unit_),
-         backup = ReadGptAt(image, f.drive, sectors - 1, unit_);
-    if (!primary || !backup) return std::nullopt;
-    // The row's entry in the copy its scan read: the primary, or the backup
-    // where the primary could not be read then.
-    const uint64_t at = f.place.sector + f.place.idOffset;
-    std::optional<uint64_t> index;
-    for (const GptView* copy : {&*primary, &*backup}) {
-        const uint64_t array = copy->entryLba * unit_;
-        if (!index && at >= array && (at - array) % copy->entrySize == 0 &&
-            (at - array) / copy->entrySize < copy->count)
-            index = (at - array) / copy->entrySize;
-    }
-    if (!index || *index >= primary->count || *index >= backup->count) return std::nullopt;
-    GptPlaces places;
-    places.index = static_cast<uint32_t>(*index);
-    for (const GptView* copy : {&*backup, &*primary}) {
-        const uint64_t entry = copy->EntryPosition(places.index, unit_);
-        places.sectors.push_back(entry / unit_ * unit_);
-        places.sectors.push_back(copy->lba * unit_);
-        places.ranges.push_back({entry, 16});
-        places.ranges.push_back({copy->lba * unit_ + 16, 4});  // header CRC
-        places.ranges.push_back({copy->lba * unit_ + 88, 4});  // array CRC
-    }
-    places.primary = std::move(*primary);
-    places.backup = std::move(*backup);
-    return places;
-}
-
-Change Checker::CheckGptChange(const std::vector<RowFacts>& facts, const std::string& id, int row,
-                               const std::map<uint32_t, std::map<uint64_t, int>>& labelSectors,
-                               std::map<uint32_t, std::vector<std::pair<uint64_t, size_t>>>& allowedRanges) {
-    const RowFacts& f = facts[row];
+Change Checker::DueOfId(const std::vector<RowFacts>& facts, const std::vector<std::string>& ids, int row,
+                        const std::map<uint32_t, std::map<uint64_t, int>>& labelSectors) const {
     Change change{row, false, Due::Either, false};
-    const bool rule = RefusedForGptRow(f) || MustRefuseGptChange(id, f.scannedId);
-    const auto places = PlacesOfGptRow(f);
-    const bool present = f.drive < inDrive_.size() && !removed_.count(f.drive);
-    // A label change writing one of its sectors may undo it.
-    const bool shared = places && labelSectors.count(f.drive) &&
-                        std::any_of(places->sectors.begin(), places->sectors.end(), [&](uint64_t p) {
-                            return labelSectors.at(f.drive).count(p / unit_) > 0;
-                        });
-    if (rule || !present) {
-        change.due = Due::Refuse;
-    } else if (rowsMatch_) {
-        const ExpectedRow& e = expected_.rows[row];
-        const MemoryImage &then = *originals_[f.drive], &now = *atMark_[f.drive];
-        const auto mbr = WholeSector(now, 0, unit_), scanMbr = WholeSector(then, 0, unit_);
-        const uint64_t sectors = then.Size() / unit_;
-        auto scanned = ReadGptAt(then, f.drive, 1, unit_);
-        if (!scanned && sectors >= 3) scanned = ReadGptAt(then, f.drive, sectors - 1, unit_);
-        const auto& a = places ? places->primary : GptView{};
-        const auto& b = places ? places->backup : GptView{};
-        // The two copies agree, and no part of one lies over a part of the other.
-        const uint64_t n = (uint64_t{a.count} * a.entrySize + unit_ - 1) / unit_;
-        const auto apart = [](uint64_t x, uint64_t xn, uint64_t y, uint64_t yn) {
-            return x + xn <= y || y + yn <= x;
-        };
-        const bool agree = places && a.diskGuid == b.diskGuid && a.alternate == b.lba && b.alternate == 1 &&
-                           a.count == b.count && a.entrySize == b.entrySize && a.array == b.array &&
-                           apart(a.entryLba, n, b.entryLba, n) && apart(a.entryLba, n, b.lba, 1) &&
-                           apart(a.lba, 1, b.entryLba, n) && apart(a.lba, 1, a.entryLba, n) &&
-                           apart(b.lba, 1, b.entryLba, n);
-        const uint8_t* entry = agree ? a.array.data() + uint64_t{places->index} * a.entrySize : nullptr;
-        if (!agree || now.Size() != then.Size() || !mbr || !scanMbr ||
-            !std::equal(mbr->begin() + 0x1B8, mbr->begin() + 0x1BC, scanMbr->begin() + 0x1B8) || !scanned ||
-            scanned->diskGuid != a.diskGuid || e.gptEntry.size() != a.entrySize ||
-            !std::equal(e.gptEntry.begin(), e.gptEntry.end(), entry))
-            change.due = Due::Refuse;
-        else if (shared)
-            change.due = Due::Unknown;
-        else
-            change.due = Healthy() && expected_.readWhole.count(f.drive) ? Due::Land : Due::Either;
-    }
-    if (!places) return change;
-    if (change.due != Due::Refuse) {
-        allowedRanges[f.drive].insert(allowedRanges[f.drive].end(), places->ranges.begin(),
-                                      places->ranges.end());
-        gptChanged_[f.drive] = gptChanged_.count(f.drive) ? gptChanged_[f.drive] && !shared : !shared;
-    }
-    const KnownGptType* known = KnownGptTypeOfCode(UpperGbk(id));
-    if (!known || !present || shared) return change;
-    const GuidBytes wanted = GuidOnDisk(known->guid);
-    change.landed = true;
-    for (const GptView* copy : {&places->backup, &places->primary}) {
-        GuidBytes before{}, after{};
-        const uint64_t entry = copy->EntryPosition(places->index, unit_);
-        atMark_[f.drive]->ReadAt(entry, before.data(), before.size());
-        inDrive_[f.drive]->ReadAt(entry, after.data(), after.size());
-        change.landed = change.landed && after == wanted;
-        if (after != before && after != wanted)
-            Fail("row " + std::to_string(row) + ": a type GUID got a value not asked for");
-        if (after != before && change.due == Due::Refuse)
-            Fail("row " + std::to_string(row) + ": a refused type was written");
+    change.due = DueOfIdByte(facts, ids, row, labelSectors);
+    change.planned = change.due;
+    const RowFacts& f = facts[row];
+    const auto wanted = ParseId(ids[row]);
+    if (wanted && f.drive < atMark_.size()) {
+        uint8_t now = 0;
+        atMark_[f.drive]->ReadAt(f.place.sector + f.place.idOffset, &now, 1);
+        change.writes = *wanted != now;
     }
     return change;
 }
 
-void Checker::CheckGpts() {
-    for (const auto& changed : gptChanged_) {
-        const uint32_t drive = changed.first;
-        if (!changed.second) continue;
-        const MemoryImage &before = *atMark_[drive], &after = *inDrive_[drive];
-        const uint64_t sectors = after.Size() / unit_;
-        if (sectors < 3 || removed_.count(drive)) continue;
-        const auto primary = ReadGptAt(before, drive, 1, unit_),
-                   backup = ReadGptAt(before, drive, sectors - 1, unit_);
-        if (!primary || !backup) continue;
-        const auto written = [&](const GptView& copy) {
-            std::vector<uint8_t> was(unit_), is(unit_);
-            before.ReadAt(copy.lba * unit_, was.data(), unit_);
-            after.ReadAt(copy.lba * unit_, is.data(), unit_);
-            return was != is;
-        };
-        if (!written(*primary) && !written(*backup)) continue;
-        // A failed write is undone by putting back what was written;
-        // only a second failure, while putting back, may leave a copy spoilt.
-        const auto failures =
-            std::count_if(platform_->Calls().begin() + static_cast<std::ptrdiff_t>(mark_),
-                          platform_->Calls().end(), [&](const CallRecord& c) {
-                              return c.drive == static_cast<int>(drive) && (c.failed || c.shortTransfer);
-                          });
-        if (failures < 2 &&
-            (!ReadGptAt(after, drive, 1, unit_) || !ReadGptAt(after, drive, sectors - 1, unit_)))
-            Fail("disk " + std::to_string(drive) + ": a GPT copy is not right after the change");
-        const auto firstWrite = [&](const GptView& copy) {
-            const std::vector<CallRecord>& calls = platform_->Calls();
-            for (size_t i = 0; i < calls.size(); ++i)
-                if (calls[i].call == PlatformCall::Write && calls[i].drive == static_cast<int>(drive) &&
-                    calls[i].letter == 0 && calls[i].position == copy.lba * unit_)
-                    return i;
-            return calls.size();
-        };
-        if (written(*primary) && firstWrite(*primary) < firstWrite(*backup))
-            Fail("disk " + std::to_string(drive) + ": the primary GPT was written before the backup");
-    }
-}
-
-Due Checker::DueOfId(const std::vector<RowFacts>& facts, const std::vector<std::string>& ids, int row,
-                     const std::map<uint32_t, std::map<uint64_t, int>>& labelSectors) const {
-    const auto wanted = ParseId(ids[row]);
-    if (!wanted || MustRefuseIdChange(facts, ids, expected_, row, *wanted)) return Due::Refuse;
+Due Checker::DueOfIdByte(const std::vector<RowFacts>& facts, const std::vector<std::string>& ids, int row,
+                         const std::map<uint32_t, std::map<uint64_t, int>>& labelSectors) const {
     const RowFacts& f = facts[row];
+    const auto wanted = ParseId(ids[row]);
+    if (!wanted || RowStateRefuses(f, ids[row]) || MustRefuseIdChange(facts, ids, expected_, row, *wanted))
+        return Due::Refuse;
     if (!rowsMatch_) return Due::Either;
     const ExpectedRow& e = expected_.rows[row];
     if (!e.tableSigned || f.drive >= atMark_.size() || removed_.count(f.drive)) return Due::Refuse;
@@ -319,21 +241,24 @@ Due Checker::DueOfId(const std::vector<RowFacts>& facts, const std::vector<std::
 LabelPlan Checker::PlanLabel(const PartitionRows& rows, int row, const std::string& label) const {
     LabelPlan plan;
     const uint32_t drive = rows.Side(row).drive;
+    plan.drive = drive;
     const uint64_t start = rows.Side(row).partitionStart;
     const char letter = RowLetter(rows, row);
     if (letter == 0 || drive >= atMark_.size() || removed_.count(drive)) return plan;
-    const auto then = VolumeNamed(namesAtMark_, letter, originals_, unit_);
-    const auto now = VolumeNamed(namesAtApply_, letter, atMark_, unit_);
+    const auto then = VolumeNamed(namesAtMark_, letter, viewAtScan_, unit_);
+    const auto now = VolumeNamed(namesAtApply_, letter, viewAtApply_, unit_);
     if (!then || !now || then->drive != drive || now->drive != drive || then->extent.start != start ||
         now->extent.start != start)
         return plan;
     WindowsVolume before(originals_[drive], then->extent), after(atMark_[drive], now->extent);
     if (!before.fat || !after.fat || before.fat->serial != after.fat->serial) return plan;
+    // Windows may refuse the label only when it is set: all that comes
+    // before is planned all the same.
     const auto reported = LabelAfterSet(*atMark_[drive], *after.fat, label);
-    if (!reported) return plan;
-    plan.refused = false;
+    plan.refused = !reported;
+    plan.windowsRefuses = !reported;
     plan.volume = now->extent;
-    plan.reported = *reported;
+    plan.reported = reported.value_or("");
 
     plan.sectors.insert(start / unit_);
     plan.ranges.push_back({start + 0x47, 11});
@@ -352,6 +277,7 @@ LabelPlan Checker::PlanLabel(const PartitionRows& rows, int row, const std::stri
             plan.backupField = position + 0x47;
     }
     if (const auto entry = FindLabelSlot(*atMark_[drive], *after.fat)) {
+        plan.slot = entry->position;
         plan.sectors.insert(entry->position / unit_);
         plan.ranges.push_back({entry->position, 32});
     }
@@ -359,17 +285,19 @@ LabelPlan Checker::PlanLabel(const PartitionRows& rows, int row, const std::stri
     return plan;
 }
 
-Due Checker::DueOfLabel(const std::vector<RowFacts>& facts, int row,
-                        const LabelPlan& plan,
+Due Checker::DueOfLabel(const std::vector<RowFacts>& facts, int row, const LabelPlan& plan,
                         const std::map<uint32_t, std::map<uint64_t, int>>& labelSectors,
                         const std::map<uint32_t, std::set<uint64_t>>& idSectors) const {
     const uint32_t drive = facts[row].drive;
     if (plan.refused) return Due::Refuse;
     bool shared = !plan.ownSectorsApart;
     const auto ids = idSectors.find(drive);
+    const auto labels = labelSectors.find(drive);
     for (const uint64_t sector : plan.sectors)
-        shared = shared || labelSectors.at(drive).at(sector) > 1 ||
-                 (ids != idSectors.end() && ids->second.count(sector));
+        shared =
+            shared ||
+            (labels != labelSectors.end() && labels->second.count(sector) && labels->second.at(sector) > 1) ||
+            (ids != idSectors.end() && ids->second.count(sector));
     if (shared) return Due::Unknown;
     if (plan.backupUnreachable) return Due::Either;
     return Healthy() && rowsMatch_ && expected_.readWhole.count(drive) ? Due::Land : Due::Either;

@@ -10,6 +10,8 @@ FuzzOutcome Checker::Run() {
     shell_.onRowsShown = [&] { AtRowsShown(session); };
     session.Start(case_.parameters);
     const bool window = case_.parameters.empty();
+    rowsMatch_ = ScanForeseen() && session.Rows().Count() == static_cast<int>(expected_.rows.size());
+    FindSystemRows(session.Rows());
     if (window) EditInTheWindow(session);
     session.OnClose();
     outcome_.exitCode = session.ExitCode();
@@ -17,6 +19,16 @@ FuzzOutcome Checker::Run() {
         Fail("the rows were never shown");
         return outcome_;
     }
+    if (window) {
+        meaning_ = window_;
+    } else {
+        const std::vector<RowFacts> facts = Facts(session.Rows());
+        std::vector<std::string> ids;
+        for (const RowFacts& f : facts) ids.push_back(f.scannedId);
+        meaning_ = MeanCommand(case_.parameters, facts, Rules(facts, ids));
+    }
+    if (meaning_.dryRun && session.Plan())
+        plan_ = PlanOfN{*session.Plan(), session.ExitCode(), Healthy() && ScanForeseen()};
     if (window != shell_.windowShown) Fail("the window was shown for a command line, or not for none");
     if (shell_.closeRequests == 0) Fail("no close was requested");
     CheckRows(session);
@@ -29,18 +41,17 @@ FuzzOutcome Checker::Run() {
 void Checker::Prepare() {
     std::vector<ImageSource> sources;
     for (const FuzzImage& image : case_.images) {
-        originals_.push_back(MaterializeImage(image));
-        inDrive_.push_back(std::make_shared<MemoryImage>(*originals_.back()));
+        inDrive_.push_back(MaterializeImage(image));
         sources.push_back({"", inDrive_.back()});
     }
-    platform_ = std::make_unique<ImagePlatform>(sources);
-    platform_->SetSectorSize(unit_);
+    PrepareWindows(sources);
     if (case_.diskCount) platform_->SetDiskCount(*case_.diskCount);
     for (const Fault& fault : case_.faults) platform_->AddFault(fault);
     for (const uint64_t number : case_.failCalls) platform_->FailCallNumber(number);
     for (const ForeignName& name : case_.names)
         if (!name.afterScan && platform_->DefineDosDevice(name.letter, name.target)) foreign_.push_back(name);
-    expected_ = ExpectScan(originals_, case_.diskCount, case_.faults, unit_);
+    expected_ = ExpectScan(originals_, case_.diskCount, case_.faults, unit_,
+                           case_.windows.layoutAnswered ? &viewAtScan_ : nullptr);
 }
 
 void Checker::AtRowsShown(Session& session) {
@@ -49,6 +60,7 @@ void Checker::AtRowsShown(Session& session) {
     mark_ = platform_->Calls().size();
     namesAtMark_ = platform_->DosDevices();
     ours_ = session.TemporaryNames();
+    viewAtApply_ = viewAtScan_;
     for (const MediumChange& change : case_.media) {
         if (change.drive >= inDrive_.size()) continue;
         if (change.removed) {
@@ -73,23 +85,33 @@ void Checker::AtRowsShown(Session& session) {
         platform_->FailCallNumber(platform_->Calls().size() + k);
     for (const SharedMemoryImage& medium : inDrive_)
         atMark_.push_back(std::make_shared<MemoryImage>(*medium));
+    // Windows reads the layout of a medium put in; a drive without one has none.
+    for (const MediumChange& change : case_.media)
+        if (change.drive < inDrive_.size() && !change.removed)
+            viewAtApply_[change.drive] = atMark_[change.drive];
+    for (const uint32_t drive : removed_) viewAtApply_[drive] = nullptr;
 }
 
 void Checker::EditInTheWindow(Session& session) {
     PartitionRows& rows = session.Rows();
-    rowsMatch_ = ScanForeseen() && rows.Count() == static_cast<int>(expected_.rows.size());
     const std::vector<RowFacts> facts = Facts(rows);
-    window_ = MeanCommand({}, facts);
+    window_ = MeanCommand({}, facts, {});
+    const RefusalRules rules = Rules(facts, window_.ids);
     for (const WindowEdit& edit : case_.edits) {
         if (facts.empty()) break;
         const int row = static_cast<int>(edit.row % facts.size());
+        if (edit.hide) {
+            // The menu offers only what changes the row; a refusal is told at once.
+            if (SetHidden(facts, rules, row, *edit.hide, window_) != Hiding::Changed) continue;
+            if (facts[row].gpt)
+                rows.SetPendingAttributes(row, window_.attributes[row]);
+            else
+                rows.SetCell(row, ColumnId, window_.ids[row]);
+            continue;
+        }
         const std::string id = edit.id.value_or(window_.ids[row]);
         const bool changed = UpperGbk(id) != facts[row].scannedId && id != window_.ids[row];
-        const auto byte = ParseId(id);
-        const bool refused =
-            changed && (facts[row].gpt ? RefusedForGptRow(facts[row]) || MustRefuseGptChange(id, facts[row].scannedId)
-                                       : !byte || MustRefuseIdChange(facts, window_.ids, expected_, row, *byte));
-        if (refused) continue;
+        if (changed && rules.id(row, id)) continue;
         window_.ids[row] = id;
         rows.SetCell(row, ColumnId, id);
         const bool takesLabel =
@@ -147,7 +169,12 @@ void Checker::CheckRows(Session& session) {
         } else if (side.scannedId != IdText(e.type) || side.gpt) {
             Fail(where + "ID " + side.scannedId + ", not " + IdText(e.type));
         }
-        if (rows.Cell(row, ColumnKind) != e.kind) Fail(where + "kind");
+        // The kind cell shows the attributes as they are pending.
+        const uint64_t attributes = meaning_.attributes.empty() ? e.attributes : meaning_.attributes[row];
+        const std::string kind = ExpectedKind(e, system_.count(row) != 0, attributes);
+        if (rows.Cell(row, ColumnKind) != kind &&
+            (systemCertain_ || rows.Cell(row, ColumnKind) != ExpectedKind(e, false, attributes)))
+            Fail(where + "kind");
         if (side.partitionStart != e.start) Fail(where + "partition start");
         if (side.entrySectorPosition != e.place.sector || side.idByteOffset != e.place.idOffset)
             Fail(where + "ID byte at " + std::to_string(side.entrySectorPosition + side.idByteOffset) +
@@ -169,6 +196,7 @@ void Checker::CheckRows(Session& session) {
         Fail(text);
     }
     if (Healthy()) CheckLetters(rows);
+    CheckWindowsMarks(rows);
 }
 
 void Checker::CheckLetters(const PartitionRows& rows) {
@@ -181,7 +209,12 @@ void Checker::CheckLetters(const PartitionRows& rows) {
         const ExpectedRow& e = expected_.rows[row];
         const char letter = RowLetter(rows, row);
         if (letter == 0) {
-            if (enough && TakesLetter(e) && e.start != 0)
+            // A temporary name points at the partition by its number: where
+            // Windows' layout was not asked and is another, it lies elsewhere.
+            const auto own = e.windowsNumber
+                                 ? ViewPartition(viewAtScan_, e.place.drive, *e.windowsNumber, unit_)
+                                 : std::nullopt;
+            if (enough && TakesLetter(e) && e.start != 0 && own && own->extent.start == e.start)
                 Fail("row " + std::to_string(row) + " has no letter");
             continue;
         }
@@ -191,10 +224,8 @@ void Checker::CheckLetters(const PartitionRows& rows) {
             Fail("row " + std::to_string(row) + " shows a letter without a volume");
             continue;
         }
-        const auto partition = std::find_if(
-            expected_.rows.begin(), expected_.rows.end(),
-            [&](const ExpectedRow& p) { return p.place.drive == drive && p.windowsNumber == number; });
-        if (partition != expected_.rows.end() && (drive != e.place.drive || partition->start != e.start))
+        const auto volume = ViewPartition(viewAtScan_, drive, number, unit_);
+        if (volume && (volume->drive != e.place.drive || volume->extent.start != e.start))
             Fail("row " + std::to_string(row) + " shows the letter of another partition");
     }
 }
@@ -203,16 +234,41 @@ std::vector<RowFacts> Checker::Facts(const PartitionRows& rows) const {
     std::vector<RowFacts> facts;
     for (int row = 0; row < rows.Count(); ++row) {
         const RowSideEntries& side = rows.Side(row);
-        facts.push_back({rows.Cell(row, ColumnDisk),
-                         rows.Cell(row, ColumnPartition),
-                         side.scannedId,
-                         side.scannedLabel,
-                         side.drive,
-                         {side.drive, side.entrySectorPosition, side.idByteOffset},
-                         rowsMatch_ ? expected_.rows[row].gpt : side.gpt.has_value(),
-                         rowsMatch_ ? expected_.rows[row].otherScheme : side.otherScheme});
+        RowFacts f;
+        f.disk = rows.Cell(row, ColumnDisk);
+        f.shown = rows.Cell(row, ColumnPartition);
+        f.scannedId = side.scannedId;
+        f.scannedLabel = side.scannedLabel;
+        f.drive = side.drive;
+        f.place = {side.drive, side.entrySectorPosition, side.idByteOffset};
+        f.start = side.partitionStart;
+        f.system = system_.count(row) != 0;
+        if (rowsMatch_) {
+            const ExpectedRow& e = expected_.rows[row];
+            f.gpt = e.gpt;
+            f.otherScheme = e.otherScheme;
+            f.layoutDiffers = e.layoutDiffers;
+            f.attributes = e.attributes;
+        } else {
+            f.gpt = side.gpt.has_value();
+            f.otherScheme = side.otherScheme;
+            f.layoutDiffers = side.layoutDiffers;
+            f.attributes = side.gpt ? side.gpt->attributes : 0;
+        }
+        facts.push_back(std::move(f));
     }
     return facts;
+}
+
+RefusalRules Checker::Rules(const std::vector<RowFacts>& facts, const std::vector<std::string>& ids) const {
+    return {[this, &facts, &ids](int row, const std::string& id) {
+                const RowFacts& f = facts[row];
+                if (RowStateRefuses(f, id)) return true;
+                if (f.gpt) return MustRefuseGptChange(id, f.scannedId);
+                const auto byte = ParseId(id);
+                return !byte || MustRefuseIdChange(facts, ids, expected_, row, *byte);
+            },
+            [&facts](int row, uint64_t attributes) { return MustRefuseAttributes(facts[row], attributes); }};
 }
 
 void Checker::CheckUndo(const Session& session) {
@@ -224,13 +280,18 @@ void Checker::CheckUndo(const Session& session) {
     }
     for (std::string& violation : CheckUndoFileOfRun(file->second, platform_->Calls(), originals_, unit_))
         Fail(std::move(violation));
-    RestoreStage stage = RestoreAfterRun(file->second, case_.undoEdits, inDrive_, atMark_, unit_);
+    RestoreStage stage =
+        RestoreAfterRun(file->second, case_.undoEdits, inDrive_, atMark_, unit_, case_.dryRunRestore);
     for (std::string& violation : stage.violations) Fail(std::move(violation));
     outcome_.restoredDisks = stage.restoredDisks;
 }
 
 void Checker::CheckNames(Session& session) {
     std::map<char, std::vector<std::string>> stacks;
+    // C: holds Windows where the case says so.
+    if (const auto& on = case_.windows.windowsOn)
+        stacks['C'].push_back("\\Device\\Harddisk" + std::to_string(on->first) + "\\Partition" +
+                              std::to_string(on->second));
     for (const ForeignName& name : foreign_)
         if (!name.afterScan) stacks[name.letter].push_back(name.target);
     for (const TemporaryDriveName& name : ours_) {
@@ -253,6 +314,14 @@ void Checker::CheckNames(Session& session) {
         if (!stack.empty()) inForce[letter] = stack.back();
     if (platform_->DosDevices() != inForce) Fail("DOS names after the close are not the ones others defined");
     if (!session.TemporaryNames().empty()) Fail("the list of temporary names was not emptied");
+    // Where Windows reads a drive otherwise, its partition devices may lie
+    // elsewhere than the rows show.
+    for (const TemporaryDriveName& name : ours_) {
+        uint32_t drive = 0, number = 0;
+        if (ScanForeseen() && ParseTarget(name.target, drive, number) && expected_.layoutDiffers.count(drive))
+            Fail("a temporary letter points into disk " + std::to_string(drive) +
+                 ", which Windows reads otherwise");
+    }
 }
 
 SharedMemoryImage MaterializeImage(const FuzzImage& image) {
@@ -268,7 +337,18 @@ SharedMemoryImage MaterializeImage(const FuzzImage& image) {
 }
 
 FuzzOutcome RunFuzzCase(const FuzzCase& fuzzCase) {
-    return Checker(fuzzCase).Run();
+    if (!fuzzCase.dryRun) return Checker(fuzzCase).Run();
+    // Under /N the case runs twice: as given, and without /N, which must
+    // write exactly what the first run planned.
+    Checker dry(fuzzCase);
+    FuzzOutcome outcome = dry.Run();
+    FuzzCase real = fuzzCase;
+    real.parameters.erase(real.parameters.begin());
+    real.dryRun = false;
+    const FuzzOutcome twin = Checker(real, dry.Plan() ? &*dry.Plan() : nullptr).Run();
+    for (const std::string& violation : twin.violations)
+        outcome.violations.push_back("without /N: " + violation);
+    return outcome;
 }
 
 }  // namespace quorvane::fuzz

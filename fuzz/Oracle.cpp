@@ -1,9 +1,8 @@
 #include "fuzz/Oracle.h"
 
-#include <tuple>
-
 #include <algorithm>
 #include <cstdio>
+#include <tuple>
 
 namespace quorvane::fuzz {
 
@@ -12,10 +11,10 @@ namespace {
 using Bytes = std::array<uint8_t, 512>;
 
 // The kinds as the list shows them, in code page 936.
-constexpr char KindPrimary[] = "\xD6\xF7";                   // "主"
-constexpr char KindExtended[] = "\xC0\xA9\xD5\xB9";          // "扩展"
-constexpr char KindLogical[] = "\xC2\xDF\xBC\xAD";           // "逻辑"
-constexpr char ActiveSuffix[] = "\xA3\xAC\xBB\xEE\xB6\xAF";  // "，活动"
+constexpr char KindPrimary[] = "\xD6\xF7";                                        // "主"
+constexpr char KindExtended[] = "\xC0\xA9\xD5\xB9";                               // "扩展"
+constexpr char KindLogical[] = "\xC2\xDF\xBC\xAD";                                // "逻辑"
+constexpr char ActiveSuffix[] = "\xA3\xAC\xBB\xEE\xB6\xAF";                       // "，活动"
 constexpr char OtherSchemeSuffix[] = "\xA3\xACWindows \xB2\xBB\xB6\xC1\xC8\xA1";  // "，Windows 不读取"
 
 struct Slot {
@@ -106,24 +105,13 @@ void AddGptRows(const MemoryImage& image, uint32_t drive, uint32_t unit, const s
         const uint64_t at = table->EntryPosition(index, unit);
         row.place = {drive, at / unit * unit, static_cast<uint32_t>(at % unit)};
         row.disk = std::to_string(drive + 1);
-        // The first state its attributes give (bits 62, 63, 0, 60), then
-        // the note of a table Windows does not read.
-        row.kind = "GPT";
-        const uint64_t attributes = Le(entry + 48, 8);
-        for (const auto& [bit, state] : {std::pair<int, const char*>{62, "\xA3\xAC\xD2\xFE\xB2\xD8"},    // "，隐藏"
-                                         {63, "\xA3\xAC\xCE\xDE\xC5\xCC\xB7\xFB"},                     // "，无盘符"
-                                         {0, "\xA3\xAC\xB1\xD8\xD0\xE8"},                                // "，必需"
-                                         {60, "\xA3\xAC\xD6\xBB\xB6\xC1"}})                              // "，只读"
-            if (attributes >> bit & 1) {
-                row.kind += state;
-                break;
-            }
-        if (!numbered) row.kind += OtherSchemeSuffix;
+        row.kindBase = "GPT";
         row.start = Le(entry + 32, 8) * unit;
         if (numbered) row.shown = std::to_string(++number);
         if (numbered) row.windowsNumber = number;
         row.otherScheme = !numbered;
         row.gpt = true;
+        row.attributes = Le(entry + 48, 8);
         row.gptEntry.assign(entry, entry + table->entrySize);
         if (const KnownGptType* known = KnownGptTypeOfGuid(entry)) row.code = known->code;
         walk.rows.push_back(row);
@@ -146,8 +134,9 @@ ExpectedRow RowOf(uint32_t drive, uint64_t sector, int slot, const Slot& entry, 
 // an EBR seen before on the drive; an EBR that cannot be read is a row of
 // zeros that ends its chain. Windows numbers the MBR's partitions first, then
 // the logical ones, none of them on a GPT disk, and never a container or an
-// empty entry.
-DriveWalk WalkDrive(const MemoryImage& image, uint32_t drive, uint32_t unit, const std::vector<Fault>* faults) {
+// empty entry. `layoutGpt`: Windows' own layout of the drive says GPT.
+DriveWalk WalkDrive(const MemoryImage& image, uint32_t drive, uint32_t unit, const std::vector<Fault>* faults,
+                    bool layoutGpt = false) {
     DriveWalk walk;
     const auto mbr = ReadTable(image, drive, 0, unit, faults);
     if (!mbr) {
@@ -156,7 +145,8 @@ DriveWalk WalkDrive(const MemoryImage& image, uint32_t drive, uint32_t unit, con
     }
     // A protective entry alone makes a GPT disk; beside other entries it is
     // a hybrid MBR, which Windows reads as an MBR (the EE entry one more
-    // primary partition), its GPT a table Windows does not read.
+    // primary partition), its GPT a table Windows does not read; unless
+    // Windows' own layout says GPT.
     uint32_t primaries = 0;
     bool protective = false, others = false;
     for (int slot = 0; slot < 4; ++slot) {
@@ -165,7 +155,7 @@ DriveWalk WalkDrive(const MemoryImage& image, uint32_t drive, uint32_t unit, con
         others = others || (type != 0x00 && type != 0xEE);
         if (type != 0x00 && !IsContainer(type)) ++primaries;
     }
-    walk.gpt = protective && !others;
+    walk.gpt = protective && (!others || layoutGpt);
     uint32_t shown = 0, primary = 0, logical = 0;
     bool gptListed = false;
     std::set<uint64_t> tables{0};
@@ -174,17 +164,21 @@ DriveWalk WalkDrive(const MemoryImage& image, uint32_t drive, uint32_t unit, con
         if (entry.type == 0x00) continue;
         ExpectedRow row = RowOf(drive, 0, slot, entry, *mbr);
         row.start = entry.first * unit;
-        row.kind = std::string(IsContainer(entry.type) ? KindExtended : KindPrimary) +
-                   (entry.boot == 0x80 ? ActiveSuffix : "");
-        if (entry.type == 0xEE && walk.gpt) {  // the protective entry: no number; the GPT's partitions follow once
+        row.kindBase = IsContainer(entry.type) ? KindExtended : KindPrimary;
+        row.active = entry.boot == 0x80;
+        // Where Windows' layout says GPT, a hybrid's MBR entries are the
+        // table it does not read.
+        row.otherScheme = walk.gpt && entry.type != 0xEE;
+        if (entry.type == 0xEE &&
+            walk.gpt) {  // the protective entry: no number; the GPT's partitions follow once
             walk.rows.push_back(row);
             if (!gptListed) AddGptRows(image, drive, unit, faults, walk);
             gptListed = true;
             continue;
         }
         if (!IsContainer(entry.type)) {
-            row.shown = std::to_string(++shown);
-            row.windowsNumber = ++primary;
+            if (!walk.gpt) row.shown = std::to_string(++shown);
+            if (!walk.gpt) row.windowsNumber = ++primary;
             walk.rows.push_back(row);
             if (entry.type == 0xEE && !gptListed) AddGptRows(image, drive, unit, faults, walk);
             gptListed = gptListed || entry.type == 0xEE;
@@ -200,8 +194,10 @@ DriveWalk WalkDrive(const MemoryImage& image, uint32_t drive, uint32_t unit, con
             const Slot first = SlotOf(sector, 0);
             ExpectedRow logicalRow = RowOf(drive, ebr, 0, first, sector);
             logicalRow.start = ebr + first.first * unit;
-            logicalRow.shown = std::to_string(++shown);
-            logicalRow.kind = std::string(KindLogical) + (first.boot == 0x80 ? ActiveSuffix : "");
+            if (!walk.gpt) logicalRow.shown = std::to_string(++shown);
+            logicalRow.kindBase = KindLogical;
+            logicalRow.active = first.boot == 0x80;
+            logicalRow.otherScheme = walk.gpt;
             logicalRow.container = container;
             // An EBR that cannot be read may hold a logical partition too.
             if (first.type != 0x00 || !read) walk.holding.insert(container);
@@ -216,16 +212,46 @@ DriveWalk WalkDrive(const MemoryImage& image, uint32_t drive, uint32_t unit, con
     return walk;
 }
 
-// The partitions of a walk that Windows numbers: number, start, length and
-// type, as a second reader of the disk would compare them.
-std::vector<std::tuple<uint32_t, uint64_t, std::vector<uint8_t>>> Numbered(const DriveWalk& walk) {
-    std::vector<std::tuple<uint32_t, uint64_t, std::vector<uint8_t>>> numbered;
-    for (const ExpectedRow& row : walk.rows) {
-        if (!row.windowsNumber) continue;
-        std::vector<uint8_t> entry = row.gpt ? row.gptEntry : std::vector<uint8_t>(row.entry.begin(), row.entry.end());
-        numbered.emplace_back(*row.windowsNumber, row.start, std::move(entry));
+// A partition a reading of the tables numbers: where it starts, how long it
+// is and its type (the MBR type byte, or the GPT type GUID).
+struct Numbered {
+    uint64_t start = 0, length = 0;
+    std::vector<uint8_t> type;
+};
+Numbered NumberedOf(const ExpectedRow& row, uint32_t unit) {
+    if (!row.gpt) return {row.start, Le(&row.entry[12], 4) * unit, {row.type}};
+    const uint64_t first = Le(&row.gptEntry[32], 8), last = Le(&row.gptEntry[40], 8);
+    return {row.start,
+            last >= first ? (last - first + 1) * unit : 0,
+            {row.gptEntry.begin(), row.gptEntry.begin() + 16}};
+}
+
+// Whether Windows' layout (the walk of what it read) is the scan's reading
+// (`listed`, the rows it numbered; `gpt`, whether it read a GPT disk): the
+// same style and count, each partition of Windows at a start no other of
+// its partitions has, and a listed one there of the same length and type.
+// Then the listed rows take Windows' numbers.
+bool AgreeWithWindows(std::vector<ExpectedRow*>& listed, bool gpt, const DriveWalk& windows, uint32_t unit) {
+    std::vector<const ExpectedRow*> theirs;
+    for (const ExpectedRow& row : windows.rows)
+        if (row.windowsNumber) theirs.push_back(&row);
+    if (theirs.empty() && listed.empty()) return true;
+    if (windows.gpt != gpt || theirs.size() != listed.size()) return false;
+    std::vector<uint32_t> numbers(listed.size(), 0);
+    for (const ExpectedRow* partition : theirs) {
+        const Numbered their = NumberedOf(*partition, unit);
+        if (std::count_if(theirs.begin(), theirs.end(),
+                          [&](const ExpectedRow* o) { return o->start == their.start; }) != 1)
+            return false;
+        const auto own = std::find_if(listed.begin(), listed.end(),
+                                      [&](const ExpectedRow* r) { return r->start == their.start; });
+        if (own == listed.end()) return false;
+        const Numbered read = NumberedOf(**own, unit);
+        if (read.length != their.length || read.type != their.type) return false;
+        numbers[static_cast<size_t>(own - listed.begin())] = *partition->windowsNumber;
     }
-    return numbered;
+    for (size_t i = 0; i < listed.size(); ++i) listed[i]->windowsNumber = numbers[i];
+    return true;
 }
 
 }  // namespace
@@ -285,7 +311,8 @@ std::optional<GptView> ReadGptAt(const MemoryImage& image, uint32_t drive, uint6
     const uint64_t headerSize = Le(&h[12], 4);
     const uint64_t crc = Le(&h[16], 4);
     std::fill_n(h.begin() + 16, 4, 0);
-    if (headerSize < 92 || headerSize > 512 || CheckerCrc32(h.data(), headerSize) != crc || Le(&h[24], 8) != lba)
+    if (headerSize < 92 || headerSize > 512 || CheckerCrc32(h.data(), headerSize) != crc ||
+        Le(&h[24], 8) != lba)
         return std::nullopt;
     GptView view;
     view.lba = lba;
@@ -294,14 +321,15 @@ std::optional<GptView> ReadGptAt(const MemoryImage& image, uint32_t drive, uint6
     view.entryLba = Le(&h[72], 8);
     view.count = static_cast<uint32_t>(Le(&h[80], 4));
     view.entrySize = static_cast<uint32_t>(Le(&h[84], 4));
-    if (view.count == 0 || (view.entrySize != 128 && view.entrySize != 256 && view.entrySize != 512 &&
-                            view.entrySize != 1024 && view.entrySize != 2048 && view.entrySize != 4096) ||
+    if (view.count == 0 ||
+        (view.entrySize != 128 && view.entrySize != 256 && view.entrySize != 512 && view.entrySize != 1024 &&
+         view.entrySize != 2048 && view.entrySize != 4096) ||
         view.entrySize > unit)
         return std::nullopt;
     const uint64_t bytes = uint64_t{view.count} * view.entrySize;
     const uint64_t arraySectors = (bytes + unit - 1) / unit;
-    if (bytes > (1u << 20) || view.entryLba == 0 || view.entryLba >= sectors || sectors - view.entryLba < arraySectors ||
-        ReadSpoilt(drive, view.entryLba * unit, faults))
+    if (bytes > (1u << 20) || view.entryLba == 0 || view.entryLba >= sectors ||
+        sectors - view.entryLba < arraySectors || ReadSpoilt(drive, view.entryLba * unit, faults))
         return std::nullopt;
     view.array.resize(bytes);
     image.ReadAt(view.entryLba * unit, view.array.data(), bytes);
@@ -315,7 +343,8 @@ bool Hits(const Fault& fault, PlatformCall call, int drive, char letter, uint64_
 }
 
 ExpectedScan ExpectScan(const std::vector<SharedMemoryImage>& images, std::optional<int32_t> diskCount,
-                        const std::vector<Fault>& faults, uint32_t unit) {
+                        const std::vector<Fault>& faults, uint32_t unit,
+                        const std::vector<SharedMemoryImage>* views) {
     ExpectedScan scan;
     const auto fails = [&](PlatformCall call, int drive) {
         return std::any_of(faults.begin(), faults.end(), [&](const Fault& fault) {
@@ -334,8 +363,14 @@ ExpectedScan ExpectScan(const std::vector<SharedMemoryImage>& images, std::optio
         if (drive >= images.size() || fails(PlatformCall::OpenDrive, static_cast<int>(drive))) continue;
         ++opened;
         last = number;
-        const DriveWalk seen = WalkDrive(*images[drive], drive, unit, &faults);
-        const DriveWalk truth = WalkDrive(*images[drive], drive, unit, nullptr);
+        // Windows' own layout, where it answers: read from the disk as it
+        // was when Windows first met the drive.
+        std::optional<DriveWalk> windows;
+        if (views && drive < views->size() && (*views)[drive])
+            windows = WalkDrive(*(*views)[drive], drive, unit, nullptr);
+        const bool layoutGpt = windows && windows->gpt;
+        const DriveWalk seen = WalkDrive(*images[drive], drive, unit, &faults, layoutGpt);
+        const DriveWalk truth = WalkDrive(*images[drive], drive, unit, nullptr, layoutGpt);
         if (truth.gpt) scan.gptDrives.insert(drive);
         scan.holdingLogicals.insert(truth.holding.begin(), truth.holding.end());
         scan.holdingLogicals.insert(seen.holding.begin(), seen.holding.end());
@@ -343,10 +378,6 @@ ExpectedScan ExpectScan(const std::vector<SharedMemoryImage>& images, std::optio
             scan.readWhole.insert(drive);
         else
             unread = true;
-        // Windows reads the whole disk: where the scan listed other
-        // partitions (a read failed, or the rows ran out), its layout differs
-        // and nothing on the drive is changed.
-        bool differs = Numbered(seen) != Numbered(truth);
         const size_t first = scan.rows.size();
         for (const ExpectedRow& row : seen.rows) {
             if (scan.rows.size() == MostRows) {
@@ -358,16 +389,39 @@ ExpectedScan ExpectScan(const std::vector<SharedMemoryImage>& images, std::optio
             }
             scan.rows.push_back(row);
         }
-        // Partitions past the last row are partitions to Windows all the same.
-        for (size_t i = scan.rows.size() - first; i < seen.rows.size(); ++i)
-            differs = differs || seen.rows[i].windowsNumber.has_value();
-        if (differs) {
+        // Windows reads the whole disk: where the scan listed other
+        // partitions (a read failed, the rows ran out, a table was written
+        // raw since Windows read it), the layouts differ and nothing on the
+        // drive is changed. Where Windows does not answer, the scan's
+        // reading stands.
+        std::vector<ExpectedRow*> listed;
+        for (size_t i = first; i < scan.rows.size(); ++i)
+            if (scan.rows[i].windowsNumber) listed.push_back(&scan.rows[i]);
+        if (windows && !AgreeWithWindows(listed, seen.gpt && scan.rows.size() > first, *windows, unit)) {
             scan.layoutDiffers.insert(drive);
             for (size_t i = first; i < scan.rows.size(); ++i) scan.rows[i].layoutDiffers = true;
         }
     }
     scan.complete = countRead && !unread && !full && opened == wanted;
     return scan;
+}
+
+std::string ExpectedKind(const ExpectedRow& row, bool system, uint64_t attributes) {
+    std::string kind = row.kindBase;
+    if (system) kind += "\xA3\xAC\xCF\xB5\xCD\xB3";  // "，系统"
+    if (row.active) kind += ActiveSuffix;
+    if (row.gpt)
+        for (const auto& [bit, state] :
+             {std::pair<int, const char*>{62, "\xA3\xAC\xD2\xFE\xB2\xD8"},  // "，隐藏"
+              {63, "\xA3\xAC\xCE\xDE\xC5\xCC\xB7\xFB"},                     // "，无盘符"
+              {0, "\xA3\xAC\xB1\xD8\xD0\xE8"},                              // "，必需"
+              {60, "\xA3\xAC\xD6\xBB\xB6\xC1"}})                            // "，只读"
+            if (attributes >> bit & 1) {
+                kind += state;
+                break;
+            }
+    if (row.otherScheme) kind += OtherSchemeSuffix;
+    return kind;
 }
 
 std::optional<Extent> WindowsPartition(const MemoryImage& image, uint32_t number, uint32_t unit) {
@@ -378,85 +432,6 @@ std::optional<Extent> WindowsPartition(const MemoryImage& image, uint32_t number
         return Extent{row.start, last >= first ? (last - first + 1) * unit : 0};
     }
     return std::nullopt;
-}
-
-CommandMeaning MeanCommand(const std::vector<std::string>& parameters, const std::vector<RowFacts>& rows) {
-    using Verdict = CommandMeaning::Verdict;
-    CommandMeaning meaning;
-    for (const RowFacts& row : rows) {
-        meaning.ids.push_back(row.scannedId);
-        meaning.labels.push_back(row.scannedLabel);
-    }
-    if (parameters.empty()) return meaning;
-    const std::string option = UpperGbk(parameters[0]);
-    if (parameters.size() == 1) {
-        meaning.verdict = option == "/?" || option == "/H" ? Verdict::Help : Verdict::Invalid;
-        return meaning;
-    }
-    meaning.verdict = Verdict::Invalid;
-    if (parameters.size() == 2 && option == "/U") {
-        if (!parameters[1].empty()) meaning.verdict = Verdict::Restore;
-        return meaning;
-    }
-    if (parameters.size() == 3 && (option == "/F" || option == "/S")) {
-        const std::string id = UpperGbk(parameters[1]), value = UpperGbk(parameters[2]);
-        if (option == "/S" && (id == "05" || id == "0F")) return meaning;
-        for (size_t row = 0; row < rows.size(); ++row)
-            if (meaning.ids[row] == id) {
-                // /S cuts each label as /L does (the disks here hold FAT only).
-                if (option == "/F")
-                    meaning.ids[row] = value;
-                else
-                    meaning.labels[row] = CutGbk(value, 11);
-            }
-        meaning.verdict = Verdict::Apply;
-        meaning.everyMatch = true;
-        return meaning;
-    }
-    if (parameters.size() == 4 && (option == "/M" || option == "/L")) {
-        const std::string disk = UpperGbk(parameters[1]), shown = UpperGbk(parameters[2]);
-        const std::string& value = parameters[3];
-        for (size_t row = 0; row < rows.size() && !shown.empty(); ++row) {
-            if (rows[row].disk != disk || rows[row].shown != shown) continue;
-            if (option == "/M" && (value.empty() || value.size() == 3 || value.size() > 4)) return meaning;
-            (option == "/M" ? meaning.ids[row] : meaning.labels[row]) =
-                option == "/M" ? value : CutGbk(value, 11);
-            meaning.verdict = Verdict::Apply;
-            return meaning;
-        }
-    }
-    return meaning;
-}
-
-bool MustRefuseIdChange(const std::vector<RowFacts>& rows, const std::vector<std::string>& ids,
-                        const ExpectedScan& truth, int row, uint8_t newId) {
-    const RowFacts& facts = rows[row];
-    const uint8_t scanned = ParseId(facts.scannedId).value_or(0);
-    if (truth.gptDrives.count(facts.drive) || truth.layoutDiffers.count(facts.drive) || facts.otherScheme ||
-        newId == 0xEE || scanned == 0xEE ||
-        scanned == 0x42 || newId == 0x42)
-        return true;
-    if (IsContainer(scanned)) return truth.holdingLogicals.count(facts.place) && !IsContainer(newId);
-    if (!IsContainer(newId)) return false;
-    for (size_t other = 0; other < rows.size(); ++other) {
-        if (static_cast<int>(other) == row || rows[other].drive != facts.drive) continue;
-        const auto now = ParseId(ids[other]);
-        if (IsContainer(ParseId(rows[other].scannedId).value_or(0)) || (now && IsContainer(*now)))
-            return true;
-    }
-    return false;
-}
-
-bool MustRefuseGptChange(const std::string& text, const std::string& scannedCode) {
-    const std::string code = UpperGbk(text);
-    // LDM data and metadata, and Storage Spaces pool members.
-    const auto pooled = [](const std::string& c) { return c == "4200" || c == "4201" || c == "4202"; };
-    const bool ldmBefore = pooled(scannedCode);
-    if (code.size() != 4 || !std::all_of(code.begin(), code.end(), [](char c) {
-            return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
-        }))
-        return true;
-    return ldmBefore || pooled(code) || !KnownGptTypeOfCode(code);
 }
 
 std::string UpperGbk(const std::string& text) {

@@ -102,7 +102,11 @@ struct ExpectedRow {
     std::string disk;   // drive + 1 in decimal
     std::string shown;  // the number shown; empty for a container of the MBR
     uint8_t type = 0;
-    std::string kind;  // code page 936, as the list shows it
+    // The kind of entry as the list shows it (code page 936), before its
+    // states (ExpectedKind).
+    const char* kindBase = "";
+    bool active = false;      // the entry's boot indicator is 80
+    uint64_t attributes = 0;  // a GPT partition's, as read
     uint64_t start = 0;
     std::array<uint8_t, 16> entry{};
     bool tableSigned = false;
@@ -113,15 +117,15 @@ struct ExpectedRow {
     bool gpt = false;
     std::vector<uint8_t> gptEntry;
     std::optional<std::string> code;
-    bool otherScheme = false;  // a hybrid MBR's GPT, which Windows does not read
+    bool otherScheme = false;    // the table of a hybrid MBR that Windows does not read
     bool layoutDiffers = false;  // on a drive whose layout Windows reads otherwise
 };
 
 struct ExpectedScan {
     std::vector<ExpectedRow> rows;  // at most MostRows
     bool complete = true;
-    std::set<uint32_t> readWhole;          // drives whose every table sector was read
-    std::set<uint32_t> gptDrives;          // an EE entry alone in the MBR
+    std::set<uint32_t> readWhole;  // drives whose every table sector was read
+    std::set<uint32_t> gptDrives;  // an EE entry alone in the MBR
     // Drives the scan listed otherwise than Windows reads them (a failed
     // read, rows run out): never written, no temporary letters.
     std::set<uint32_t> layoutDiffers;
@@ -131,18 +135,28 @@ struct ExpectedScan {
 };
 
 // What the scan must list when `faults` (lasting the whole run) hit its
-// calls; `diskCount` is the registry's count (nullopt: the image count).
+// calls; `diskCount` is the registry's count (nullopt: the image count);
+// `views`: per drive, the disk as Windows read its layout (null: Windows
+// does not answer the layout query).
 // A container holds logical partitions when the disk's own content says so
 // (even where the scan could not read it), or when the scan could not read
 // an EBR of its chain.
 // Sector numbers count in `unit` bytes.
 ExpectedScan ExpectScan(const std::vector<SharedMemoryImage>& images, std::optional<int32_t> diskCount,
-                        const std::vector<Fault>& faults, uint32_t unit);
+                        const std::vector<Fault>& faults, uint32_t unit,
+                        const std::vector<SharedMemoryImage>* views);
+
+// Column "分区类型" of a row (code page 936): its kind, then "，系统" for a
+// partition Windows runs from, "，活动", a GPT partition's first state of
+// `attributes` (bits 62, 63, 0, 60: 隐藏, 无盘符, 必需, 只读), and
+// "，Windows 不读取" for the table Windows does not read.
+std::string ExpectedKind(const ExpectedRow& row, bool system, uint64_t attributes);
 
 // Windows gives a letter to a partition it numbers; to a GPT partition only
 // when it holds basic data and lacks the no-drive-letter attribute (bit 63).
 inline bool TakesLetter(const ExpectedRow& e) {
-    return e.windowsNumber && !e.layoutDiffers && (!e.gpt || (e.code == "0700" && (e.gptEntry[55] & 0x80) == 0));
+    return e.windowsNumber && !e.layoutDiffers &&
+           (!e.gpt || (e.code == "0700" && (e.gptEntry[55] & 0x80) == 0));
 }
 
 // Partition `number` (from 1) as Windows numbers them on a disk that holds
@@ -154,35 +168,6 @@ std::optional<Extent> WindowsPartition(const MemoryImage& image, uint32_t number
 
 // Whether `fault` hits a call, by the rules ImagePlatform documents for it.
 bool Hits(const Fault& fault, PlatformCall call, int drive, char letter, uint64_t position);
-
-// A row as the command line and the refusal rules see it.
-struct RowFacts {
-    std::string disk, shown, scannedId, scannedLabel;
-    uint32_t drive = 0;
-    EntryPlace place;
-    bool gpt = false;  // a GPT partition's row
-    bool otherScheme = false;  // a row of the table Windows does not read
-};
-
-// What the cells of the rows must hold once the command line was taken.
-struct CommandMeaning {
-    // Restore: /U with a file the run cannot have (no undo file of that name
-    // exists in the fuzzed run): refused, nothing written.
-    enum class Verdict { Window, Help, Invalid, Apply, Restore } verdict = Verdict::Window;
-    bool everyMatch = false;               // /F and /S: every partition with an ID
-    std::vector<std::string> ids, labels;  // per row
-};
-CommandMeaning MeanCommand(const std::vector<std::string>& parameters, const std::vector<RowFacts>& rows);
-
-// The rules no change of an ID may break, on the cells as they are
-// (`ids`, one per row): an entry of a GPT disk, to EE, from or to 42, a
-// container holding a logical partition to a non-container, a change to a
-// container on a drive with another one.
-bool MustRefuseIdChange(const std::vector<RowFacts>& rows, const std::vector<std::string>& ids,
-                        const ExpectedScan& truth, int row, uint8_t newId);
-// A GPT row's type change to `text`: refused unless four hexadecimal digits
-// of a known type (either case), and always from or to the LDM types.
-bool MustRefuseGptChange(const std::string& text, const std::string& scannedCode);
 
 // Text rules of code page 936: a to z upper-cased outside double-byte
 // characters; the longest start of at most `bytes` bytes that does not end

@@ -45,7 +45,9 @@ struct DriveView {
 DriveView ViewOf(const RestoreDrive& drive) {
     DriveView view;
     view.disk = DiskOfDrive(*drive.image, drive.sectorSize);
-    for (const ExpectedRow& row : ExpectScan({drive.image}, std::nullopt, {}, drive.sectorSize).rows) {
+    // Windows reads the disk as it is: its layout is the tables'.
+    const std::vector<SharedMemoryImage> disks{drive.image};
+    for (const ExpectedRow& row : ExpectScan(disks, std::nullopt, {}, drive.sectorSize, &disks).rows) {
         if (!TakesLetter(row) || row.start == 0) continue;
         ++view.letters;
         const auto extent = WindowsPartition(*drive.image, *row.windowsNumber, drive.sectorSize);

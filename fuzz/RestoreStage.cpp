@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/Session.h"
+#include "apply/RunPlan.h"
 #include "fuzz/FuzzRun.h"
 #include "fuzz/RestoreModel.h"
 #include "fuzz/UndoFormat.h"
@@ -38,9 +39,81 @@ std::vector<std::string> CheckUndoFileOfRun(const std::vector<uint8_t>& file,
     return violations;
 }
 
+namespace {
+
+// /N /U on the disks: it must leave them, and every other file, as they are.
+std::optional<RunPlan> PlanRestoreUnderN(const std::vector<uint8_t>& file,
+                                         const std::vector<ImageSource>& sources,
+                                         const std::vector<SharedMemoryImage>& before, uint32_t unit,
+                                         int& exitCode, std::vector<std::string>& violations) {
+    ImagePlatform platform(sources);
+    platform.SetSectorSize(unit);
+    platform.PutUndoFileInMemory("run.qvundo", file);
+    QuietShell shell;
+    Session session(platform, shell);
+    session.Start({"/N", "/U", "run.qvundo"});
+    session.OnClose();
+    exitCode = session.ExitCode();
+    for (const PlatformCall call :
+         {PlatformCall::Write, PlatformCall::SetVolumeLabel, PlatformCall::SaveUndoFile,
+          PlatformCall::OpenVolumeToLock, PlatformCall::LockVolume})
+        if (platform.CountCalls(call) != 0)
+            violations.push_back(std::string("/N /U: ") + PlatformCallName(call) + " was called");
+    if (platform.UndoFilesInMemory().size() != 1) violations.push_back("/N /U saved an undo file");
+    for (size_t k = 0; k < before.size(); ++k)
+        if (!(*sources[k].memory == *before[k]))
+            violations.push_back("/N /U changed disk " + std::to_string(k));
+    if (!session.Plan()) violations.push_back("/N /U made no plan");
+    return session.Plan();
+}
+
+// /U writes exactly what /N /U planned, and exits as it did, wherever the
+// checker knows every write of it lands.
+void MatchRestorePlan(const RunPlan& dry, int dryExit, const RestorePlan& plan,
+                      const std::vector<SharedMemoryImage>& disks, const ImagePlatform& platform,
+                      RestoreStage& stage) {
+    if (!plan.exitCode || std::any_of(plan.disks.begin(), plan.disks.end(),
+                                      [](const RestoreDisk& d) { return d.writeFails || d.undecided; }))
+        return;
+    auto& violations = stage.violations;
+    if (dryExit != stage.exitCode)
+        violations.push_back("/U exit code " + std::to_string(stage.exitCode) + ", under /N " +
+                             std::to_string(dryExit));
+    const auto& calls = platform.Calls();
+    const auto writes =
+        static_cast<size_t>(std::count_if(calls.begin(), calls.end(), [](const CallRecord& c) {
+            return c.call == PlatformCall::Write && !c.failed;
+        }));
+    if (writes != dry.writes.size() ||
+        platform.CountCalls(PlatformCall::SetVolumeLabel) != dry.labels.size() ||
+        platform.CountCalls(PlatformCall::OpenVolumeToLock) != dry.locks.size())
+        violations.push_back("/U wrote, labelled or locked otherwise than /N /U planned");
+    // The label entries are Windows' own writes.
+    std::vector<std::pair<uint32_t, uint64_t>> slots;
+    for (const RestoreDisk& d : plan.disks)
+        for (const RestoreWrite& w : d.writes)
+            if (w.label && d.drive && w.volume)
+                if (const auto slot = FindLabelSlot(*disks[*d.drive], *w.volume))
+                    slots.push_back({*d.drive, slot->position});
+    for (const PlanWrite& write : dry.writes) {
+        if (write.drive >= disks.size()) continue;
+        std::vector<uint8_t> now(write.after.size());
+        disks[write.drive]->ReadAt(write.position, now.data(), now.size());
+        for (const auto& [drive, slot] : slots)
+            for (uint64_t b = std::max(slot, write.position);
+                 drive == write.drive && b < slot + 32 && b < write.position + now.size() &&
+                 b - write.position < write.after.size();
+                 ++b)
+                now[b - write.position] = write.after[b - write.position];
+        if (now != write.after) violations.push_back("/U wrote other bytes than /N /U planned");
+    }
+}
+
+}  // namespace
+
 RestoreStage RestoreAfterRun(const std::vector<uint8_t>& saved, const std::vector<UndoEdit>& edits,
                              const std::vector<SharedMemoryImage>& disks,
-                             const std::vector<SharedMemoryImage>& beforeRun, uint32_t unit) {
+                             const std::vector<SharedMemoryImage>& beforeRun, uint32_t unit, bool dryFirst) {
     using Kind = UndoEdit::Kind;
     std::vector<uint8_t> file = saved;
     // The changes to the records first, the file written again with a right
@@ -82,6 +155,10 @@ RestoreStage RestoreAfterRun(const std::vector<uint8_t>& saved, const std::vecto
         before.push_back(std::make_shared<MemoryImage>(*disk));
     }
     const RestorePlan plan = PlanRestore(file, drives);
+    RestoreStage stage;
+    int dryExit = 0;
+    const std::optional<RunPlan> dryPlan =
+        dryFirst ? PlanRestoreUnderN(file, sources, before, unit, dryExit, stage.violations) : std::nullopt;
     ImagePlatform platform(sources);
     platform.SetSectorSize(unit);
     platform.PutUndoFileInMemory("run.qvundo", file);
@@ -89,9 +166,10 @@ RestoreStage RestoreAfterRun(const std::vector<uint8_t>& saved, const std::vecto
     Session session(platform, shell);
     session.Start({"/U", "run.qvundo"});
     session.OnClose();
-    RestoreStage stage;
     stage.exitCode = session.ExitCode();
-    stage.violations = JudgeRestore(plan, drives, before, platform.Calls(), stage.exitCode);
+    for (std::string& violation : JudgeRestore(plan, drives, before, platform.Calls(), stage.exitCode))
+        stage.violations.push_back(std::move(violation));
+    if (dryPlan) MatchRestorePlan(*dryPlan, dryExit, plan, disks, platform, stage);
     for (const RestoreDisk& d : plan.disks) stage.restoredDisks += d.drive && !d.refused && !d.writes.empty();
     if (!edits.empty()) return stage;
 

@@ -25,7 +25,9 @@ std::vector<std::string> CheckUndoFileOfRun(const std::vector<uint8_t>& file,
 // Runs /U on `disks` (the media after the first run; changed in place) and
 // judges it. When neither the file nor the disks were touched since, a disk
 // put back whole must hold what it held before the first run wrote
-// (`beforeRun`), but for its label entries.
+// (`beforeRun`), but for its label entries. With `dryFirst`, /N /U runs
+// before on the same disks: it writes, saves and locks nothing, and plans
+// exactly what /U then writes.
 struct RestoreStage {
     std::vector<std::string> violations;
     int exitCode = 0;
@@ -33,6 +35,7 @@ struct RestoreStage {
 };
 RestoreStage RestoreAfterRun(const std::vector<uint8_t>& file, const std::vector<UndoEdit>& edits,
                              const std::vector<SharedMemoryImage>& disks,
-                             const std::vector<SharedMemoryImage>& beforeRun, uint32_t unit);
+                             const std::vector<SharedMemoryImage>& beforeRun, uint32_t unit,
+                             bool dryFirst = false);
 
 }  // namespace quorvane::fuzz
