@@ -83,6 +83,31 @@ TEST(FuzzReplay, SeedsBuildTheirDisksAndKeepEveryPromise) {
         {"undo-other-size", {4, 1, 1, ExitDone, 0}},         // a record naming a disk of another size
         {"undo-size-zero", {6, 2, 2, ExitDone, 0}},          // records of size 0 name no disk
         {"undo-damaged", {4, 1, 1, ExitDone, 0}},            // a flipped byte: the file is refused
+        // Windows' view: both IDs of the disk of a volume in use stay, its
+        // label is set; partition 2 is C: and the EFI system partition boots
+        // it (only partition 5 changes); a type written raw since Windows
+        // read the layout, and the same where Windows does not answer.
+        {"volume-in-use", {4, 3, 1, ExitNotApplied, 1}},
+        {"system-partition", {6, 2, 1, ExitNotApplied, 1}},
+        {"stale-layout", {4, 1, 0, ExitNotApplied, 0}},
+        {"stale-layout-unanswered", {4, 1, 1, ExitDone, 1}},
+        {"removable-hide", {6, 1, 1, ExitDone, 1}},  // written, and told
+        // Hiding and showing: the MBR twins, GPT bits 62 and 63, the menu.
+        {"mbr-hide", {4, 1, 1, ExitDone, 1}},
+        {"mbr-show-in-window", {3, 1, 1, ExitDone, 1}},  // 83 is not offered
+        {"gpt-show", {6, 1, 1, ExitDone, 1}},
+        {"gpt-hide-in-window", {6, 1, 1, ExitDone, 1}},  // the EFI system partition is not offered
+        {"attributes-whole", {6, 1, 1, ExitDone, 1}},
+        {"attributes-bits", {6, 1, 1, ExitDone, 1}},
+        {"attributes-platform-required", {6, 1, 0, ExitNotApplied, 0}},
+        {"attributes-malformed", {6, 0, 0, ExitInvalidCommand, 0}},
+        {"attributes-on-mbr", {4, 0, 0, ExitNotApplied, 0}},
+        // /N writes nothing (the same case without it is run and matched);
+        // /N /U before the /U after a run.
+        {"dry-run", {4, 1, 0, ExitDone, 0}},
+        {"dry-run-gpt-label", {6, 1, 0, ExitDone, 0}},
+        {"dry-run-refused", {4, 0, 0, ExitNotApplied, 0}},
+        {"dry-run-restore", {6, 1, 1, ExitDone, 1}},
     };
     const fs::path dir = fs::path(QUORVANE_SOURCE_DIR) / "fuzz" / "corpus";
     size_t seeds = 0;
