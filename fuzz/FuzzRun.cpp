@@ -280,8 +280,8 @@ void Checker::CheckUndo(const Session& session) {
     }
     for (std::string& violation : CheckUndoFileOfRun(file->second, platform_->Calls(), originals_, unit_))
         Fail(std::move(violation));
-    RestoreStage stage =
-        RestoreAfterRun(file->second, case_.undoEdits, inDrive_, atMark_, unit_, case_.dryRunRestore);
+    RestoreStage stage = RestoreAfterRun(file->second, case_.undoEdits, inDrive_, atMark_, unit_,
+                                         case_.windows.layoutAnswered, case_.dryRunRestore);
     for (std::string& violation : stage.violations) Fail(std::move(violation));
     outcome_.restoredDisks = stage.restoredDisks;
 }

@@ -45,9 +45,11 @@ struct DriveView {
 DriveView ViewOf(const RestoreDrive& drive) {
     DriveView view;
     view.disk = DiskOfDrive(*drive.image, drive.sectorSize);
-    // Windows reads the disk as it is: its layout is the tables'.
+    // Windows reads the disk as it is now.
     const std::vector<SharedMemoryImage> disks{drive.image};
-    for (const ExpectedRow& row : ExpectScan(disks, std::nullopt, {}, drive.sectorSize, &disks).rows) {
+    const ExpectedScan scan =
+        ExpectScan(disks, std::nullopt, {}, drive.sectorSize, drive.layoutAnswered ? &disks : nullptr);
+    for (const ExpectedRow& row : scan.rows) {
         if (!TakesLetter(row) || row.start == 0) continue;
         ++view.letters;
         const auto extent = WindowsPartition(*drive.image, *row.windowsNumber, drive.sectorSize);

@@ -21,6 +21,7 @@ namespace quorvane::fuzz {
 struct RestoreDrive {
     SharedMemoryImage image;
     uint32_t sectorSize = 512;
+    bool layoutAnswered = true;  // Windows answers the layout query (not Wine)
 };
 
 // The disk a drive holds as the scan identifies it (kind, id, size and

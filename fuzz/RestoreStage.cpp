@@ -45,9 +45,11 @@ namespace {
 std::optional<RunPlan> PlanRestoreUnderN(const std::vector<uint8_t>& file,
                                          const std::vector<ImageSource>& sources,
                                          const std::vector<SharedMemoryImage>& before, uint32_t unit,
-                                         int& exitCode, std::vector<std::string>& violations) {
+                                         bool layoutAnswered, int& exitCode,
+                                         std::vector<std::string>& violations) {
     ImagePlatform platform(sources);
     platform.SetSectorSize(unit);
+    platform.SetLayoutAnswered(layoutAnswered);
     platform.PutUndoFileInMemory("run.qvundo", file);
     QuietShell shell;
     Session session(platform, shell);
@@ -113,7 +115,8 @@ void MatchRestorePlan(const RunPlan& dry, int dryExit, const RestorePlan& plan,
 
 RestoreStage RestoreAfterRun(const std::vector<uint8_t>& saved, const std::vector<UndoEdit>& edits,
                              const std::vector<SharedMemoryImage>& disks,
-                             const std::vector<SharedMemoryImage>& beforeRun, uint32_t unit, bool dryFirst) {
+                             const std::vector<SharedMemoryImage>& beforeRun, uint32_t unit,
+                             bool layoutAnswered, bool dryFirst) {
     using Kind = UndoEdit::Kind;
     std::vector<uint8_t> file = saved;
     // The changes to the records first, the file written again with a right
@@ -150,7 +153,7 @@ RestoreStage RestoreAfterRun(const std::vector<uint8_t>& saved, const std::vecto
     std::vector<ImageSource> sources;
     std::vector<SharedMemoryImage> before;
     for (const SharedMemoryImage& disk : disks) {
-        drives.push_back({disk, unit});
+        drives.push_back({disk, unit, layoutAnswered});
         sources.push_back({"", disk});
         before.push_back(std::make_shared<MemoryImage>(*disk));
     }
@@ -158,9 +161,11 @@ RestoreStage RestoreAfterRun(const std::vector<uint8_t>& saved, const std::vecto
     RestoreStage stage;
     int dryExit = 0;
     const std::optional<RunPlan> dryPlan =
-        dryFirst ? PlanRestoreUnderN(file, sources, before, unit, dryExit, stage.violations) : std::nullopt;
+        dryFirst ? PlanRestoreUnderN(file, sources, before, unit, layoutAnswered, dryExit, stage.violations)
+                 : std::nullopt;
     ImagePlatform platform(sources);
     platform.SetSectorSize(unit);
+    platform.SetLayoutAnswered(layoutAnswered);
     platform.PutUndoFileInMemory("run.qvundo", file);
     QuietShell shell;
     Session session(platform, shell);

@@ -25,7 +25,8 @@ std::vector<std::string> CheckUndoFileOfRun(const std::vector<uint8_t>& file,
 // Runs /U on `disks` (the media after the first run; changed in place) and
 // judges it. When neither the file nor the disks were touched since, a disk
 // put back whole must hold what it held before the first run wrote
-// (`beforeRun`), but for its label entries. With `dryFirst`, /N /U runs
+// (`beforeRun`), but for its label entries. Windows answers the layout
+// query as it did for the run (`layoutAnswered`). With `dryFirst`, /N /U runs
 // before on the same disks: it writes, saves and locks nothing, and plans
 // exactly what /U then writes.
 struct RestoreStage {
@@ -36,6 +37,6 @@ struct RestoreStage {
 RestoreStage RestoreAfterRun(const std::vector<uint8_t>& file, const std::vector<UndoEdit>& edits,
                              const std::vector<SharedMemoryImage>& disks,
                              const std::vector<SharedMemoryImage>& beforeRun, uint32_t unit,
-                             bool dryFirst = false);
+                             bool layoutAnswered, bool dryFirst);
 
 }  // namespace quorvane::fuzz
