@@ -228,6 +228,13 @@ std::vector<std::tuple<uint32_t, uint64_t, std::vector<uint8_t>>> Numbered(const
     return numbered;
 }
 
+bool SharedStart(const DriveWalk& walk) {
+    std::set<uint64_t> starts;
+    for (const ExpectedRow& row : walk.rows)
+        if (row.windowsNumber && !starts.insert(row.start).second) return true;
+    return false;
+}
+
 }  // namespace
 
 GuidBytes GuidOnDisk(const char* text) {
@@ -344,9 +351,11 @@ ExpectedScan ExpectScan(const std::vector<SharedMemoryImage>& images, std::optio
         else
             unread = true;
         // Windows reads the whole disk: where the scan listed other
-        // partitions (a read failed, or the rows ran out), its layout differs
-        // and nothing on the drive is changed.
-        bool differs = Numbered(seen) != Numbered(truth);
+        // partitions (a read failed, or the rows ran out), or two of its
+        // partitions start at one place (a second reader cannot tell which
+        // is which), its layout counts as differing and nothing on the drive
+        // is changed.
+        bool differs = Numbered(seen) != Numbered(truth) || SharedStart(truth);
         const size_t first = scan.rows.size();
         for (const ExpectedRow& row : seen.rows) {
             if (scan.rows.size() == MostRows) {
