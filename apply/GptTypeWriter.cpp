@@ -90,11 +90,10 @@ void PlanTable(const GptTable& before, const std::vector<uint8_t>& array, const 
 
 std::optional<FailureCause> RefuseIdText(const PartitionRows& rows, int row, std::string_view text) {
     const RowSideEntries& side = rows.Side(row);
-    if (UpperCaseAscii(text) != side.scannedId) {
-        if (side.otherScheme) return FailureCause::OtherScheme;
-        if (side.keepsWindowsRunning) return FailureCause::KeepsWindowsRunning;
-        if (side.layoutDiffers) return FailureCause::LayoutDiffers;
-    }
+    // These rows take no change at all, not even one to the same type.
+    if (side.otherScheme) return FailureCause::OtherScheme;
+    if (side.keepsWindowsRunning) return FailureCause::KeepsWindowsRunning;
+    if (side.layoutDiffers) return FailureCause::LayoutDiffers;
     const bool hex = !text.empty() && IsHexDigits(text);
     if (!side.gpt) {
         if (hex && text.size() == 4) return FailureCause::IdWidth;
@@ -126,23 +125,22 @@ std::optional<FailureCause> RefuseAttributeChange(const PartitionRows& rows, int
     return std::nullopt;
 }
 
-std::vector<PlannedSector> PlanGptTypes(Platform& platform, const PartitionRows& rows, const std::vector<int>& changed,
+std::vector<PlannedSector> PlanGptTypes(Platform& platform, const PartitionRows& rows, const std::vector<GptChange>& changed,
                                         ChangeFailures& failures) {
-    std::vector<int> accepted;
-    for (const int row : changed) {
+    std::vector<GptChange> accepted;
+    for (const GptChange& change : changed) {
         std::optional<FailureCause> refusal;
-        if (rows.HasPendingIdChange(row)) refusal = RefuseIdText(rows, row, rows.Cell(row, ColumnId));
-        if (!refusal && rows.HasPendingAttributeChange(row))
-            refusal = RefuseAttributeChange(rows, row, rows.Attributes(row));
+        if (change.type) refusal = RefuseIdText(rows, change.row, rows.Cell(change.row, ColumnId));
+        if (!refusal && change.attributes) refusal = RefuseAttributeChange(rows, change.row, rows.Attributes(change.row));
         if (refusal)
-            failures.push_back({row, *refusal});
+            failures.push_back({change.row, *refusal});
         else
-            accepted.push_back(row);
+            accepted.push_back(change);
     }
     if (accepted.empty()) return {};
-    const RowSideEntries& side = rows.Side(accepted.front());
+    const RowSideEntries& side = rows.Side(accepted.front().row);
     const auto failAll = [&](FailureCause cause) {
-        for (const int row : accepted) failures.push_back({row, cause});
+        for (const GptChange& change : accepted) failures.push_back({change.row, cause});
         return std::vector<PlannedSector>{};
     };
     const auto device = platform.OpenPhysicalDrive(side.drive, Access::Read);
@@ -153,7 +151,7 @@ std::vector<PlannedSector> PlanGptTypes(Platform& platform, const PartitionRows&
     std::vector<uint8_t> array = primary.array;
     std::vector<int> written;
     std::vector<uint32_t> entries;
-    for (const int row : accepted) {
+    for (const auto& [row, type, attributes] : accepted) {
         const GptEntrySide& entry = *rows.Side(row).gpt;
         // A table rewritten since the scan may hold fewer entries, or entries
         // of another size: the index is checked before it is used.
@@ -168,12 +166,12 @@ std::vector<PlannedSector> PlanGptTypes(Platform& platform, const PartitionRows&
         }
         // An entry that already holds what is asked needs no write.
         bool changes = false;
-        if (rows.HasPendingIdChange(row)) {
+        if (type) {
             const auto guid = ParseGuid(FindGptTypeByCode(UpperCaseAscii(rows.Cell(row, ColumnId)))->guid);
             changes = !std::equal(guid->begin(), guid->end(), now + GptEntryTypeGuid);
             std::copy(guid->begin(), guid->end(), now + GptEntryTypeGuid);
         }
-        if (rows.HasPendingAttributeChange(row) && LoadLe64(now + GptEntryAttributes) != rows.Attributes(row)) {
+        if (attributes && LoadLe64(now + GptEntryAttributes) != rows.Attributes(row)) {
             StoreLe64(now + GptEntryAttributes, rows.Attributes(row));
             changes = true;
         }

@@ -33,7 +33,14 @@ std::optional<FailureCause> RefuseAttributeChange(const PartitionRows& rows, int
 // hold the disk the scan saw (its size, MBR signature and disk GUID), its
 // primary and backup tables must both be whole and agree, and each entry
 // must still hold the bytes the scan read.
-std::vector<PlannedSector> PlanGptTypes(Platform& platform, const PartitionRows& rows, const std::vector<int>& changed,
+// A GPT row with a pending change: of its type (the ID cell as edited, which
+// may differ from the scan only in case), of its attributes, or both.
+struct GptChange {
+    int row = 0;
+    bool type = false;
+    bool attributes = false;
+};
+std::vector<PlannedSector> PlanGptTypes(Platform& platform, const PartitionRows& rows, const std::vector<GptChange>& changed,
                                         ChangeFailures& failures);
 
 }  // namespace quorvane

@@ -141,22 +141,22 @@ std::vector<PlannedSector> PlanPartitionIds(Platform& platform, PartitionRows& r
     // A row counts as changed by the text it was edited to, so "0b" over a
     // scanned "0B" is written (with the same byte).
     std::vector<int> changed;
-    for (int row = 0; row < rows.Count(); ++row)
-        if (rows.HasPendingIdChange(row) || rows.HasPendingAttributeChange(row)) changed.push_back(row);
+    std::map<uint32_t, std::vector<GptChange>> gptChanges;  // by drive: one plan for all of a disk's GPT changes
+    for (int row = 0; row < rows.Count(); ++row) {
+        const bool id = rows.HasPendingIdChange(row), attributes = rows.HasPendingAttributeChange(row);
+        if (rows.Side(row).gpt && (id || attributes))
+            gptChanges[rows.Side(row).drive].push_back({row, id, attributes});
+        else if (id)
+            changed.push_back(row);
+    }
     for (int row = 0; row < rows.Count(); ++row) {
         const std::string id = UpperCaseAscii(rows.Cell(row, ColumnId));
         rows.SetCell(row, ColumnId, id);
         rows.SetCell(row, ColumnIdName, IdNameOfRow(rows, row, id));
     }
     std::vector<PlannedSector> plan;
-    std::map<uint32_t, std::vector<int>> gptRows;  // by drive: one plan for all of a disk's GPT changes
-    for (const int row : changed) {
-        if (rows.Side(row).gpt)
-            gptRows[rows.Side(row).drive].push_back(row);
-        else
-            PlanIdByte(platform, rows, row, plan, failures);
-    }
-    for (const auto& [drive, gpt] : gptRows) {
+    for (const int row : changed) PlanIdByte(platform, rows, row, plan, failures);
+    for (const auto& [drive, gpt] : gptChanges) {
         std::vector<PlannedSector> gptPlan = PlanGptTypes(platform, rows, gpt, failures);
         plan.insert(plan.end(), gptPlan.begin(), gptPlan.end());
     }

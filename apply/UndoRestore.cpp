@@ -241,18 +241,12 @@ RestoreOutcome RestoreUndoFile(Platform& platform, const std::string& path, cons
     };
     std::map<uint32_t, VolumeLocks> locks;
     std::set<uint32_t> inUse;  // drives whose tables stay as they are: a volume could not be locked
-    // Before a drive's first table sector: its changed volumes locked. Not
-    // where Windows reads the disk otherwise than its tables: its volumes
-    // may lie elsewhere than the rows show.
+    // Before a drive's first table sector: its changed volumes locked. A
+    // restore puts back bytes Windows may still hold as its view (a run whose
+    // re-read failed): it is not held back where the layout differs.
     const auto HoldDrive = [&](uint32_t drive, const UndoDisk& disk) {
-        const std::vector<int>& changed = changedRows[drive];
         ChangeFailures busy;
-        if (std::any_of(changed.begin(), changed.end(), [&rows](int row) { return rows.Side(row).layoutDiffers; })) {
-            locks[drive];
-            problems.push_back(DiskLine(disk, texts::RefuseLayoutDiffers));
-            return false;
-        }
-        if (locks[drive].LockDrive(platform, drive, rows, LocksOfRows(rows, changed), busy)) return true;
+        if (locks[drive].LockDrive(platform, drive, rows, LocksOfRows(rows, changedRows[drive]), busy)) return true;
         problems.push_back(DiskLine(disk, texts::FailVolumeInUse));
         return false;
     };

@@ -161,7 +161,7 @@ bool MustRefuseGptChange(const std::string& text, const std::string& scannedCode
 }
 
 bool RowStateRefuses(const RowFacts& row, const std::string& text) {
-    return UpperGbk(text) != row.scannedId && (row.otherScheme || row.system || row.layoutDiffers);
+    return text != row.scannedId && (row.otherScheme || row.system || row.layoutDiffers);
 }
 
 bool MustRefuseAttributes(const RowFacts& row, uint64_t attributes) {

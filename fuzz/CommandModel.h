@@ -58,9 +58,9 @@ bool MustRefuseIdChange(const std::vector<RowFacts>& rows, const std::vector<std
 // A GPT row's type change to `text`: refused unless four hexadecimal digits
 // of a known type (either case), and always from or to the LDM types.
 bool MustRefuseGptChange(const std::string& text, const std::string& scannedCode);
-// Any row's change to another ID or type (`text` differing from the scanned
-// one but for case): refused on a row Windows does not read, runs from, or
-// reads otherwise.
+// Any row's change of its ID or type (`text` as typed, differing from the
+// scanned one even only in case): refused on a row Windows does not read,
+// runs from, or reads otherwise.
 bool RowStateRefuses(const RowFacts& row, const std::string& text);
 // GPT attributes: refused on MBR rows; where they change, by the row's
 // state, on LDM and Storage Spaces rows, and where bit 0 changes on an EFI

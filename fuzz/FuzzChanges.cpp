@@ -214,7 +214,8 @@ Due Checker::DueOfIdByte(const std::vector<RowFacts>& facts, const std::vector<s
                          const std::map<uint32_t, std::map<uint64_t, int>>& labelSectors) const {
     const RowFacts& f = facts[row];
     const auto wanted = ParseId(ids[row]);
-    if (!wanted || RowStateRefuses(f, ids[row]) || MustRefuseIdChange(facts, ids, expected_, row, *wanted))
+    if (!wanted || RowStateRefuses(f, meaning_.ids[row]) ||
+        MustRefuseIdChange(facts, ids, expected_, row, *wanted))
         return Due::Refuse;
     if (!rowsMatch_) return Due::Either;
     const ExpectedRow& e = expected_.rows[row];

@@ -68,8 +68,9 @@ Change Checker::DueOfGptChange(const std::vector<RowFacts>& facts, int row,
     const bool idChanged = meaning_.ids[row] != f.scannedId, attributesChanged = attributes != f.attributes;
     // The program asks the type's rules where the cell differs from the
     // scan, the attributes' where they do; either refuses the row.
-    const bool rule = (idChanged && (RowStateRefuses(f, id) || MustRefuseGptChange(id, f.scannedId))) ||
-                      (attributesChanged && MustRefuseAttributes(f, attributes));
+    const bool rule =
+        (idChanged && (RowStateRefuses(f, meaning_.ids[row]) || MustRefuseGptChange(id, f.scannedId))) ||
+        (attributesChanged && MustRefuseAttributes(f, attributes));
     const auto places = PlacesOfGptRow(f);
     const bool present = f.drive < inDrive_.size() && !removed_.count(f.drive);
     const bool shared = SharesLabelSector(places, f.drive, labelSectors);

@@ -124,34 +124,33 @@ void Checker::CheckWindowsMarks(const PartitionRows& rows) {
 void Checker::LockDrives(const PartitionRows& rows, const std::vector<RowFacts>& facts,
                          std::vector<Change>& changes) {
     if (!Healthy() || !rowsMatch_) return;
-    // The volumes Windows will not let be locked, where they lie in its view.
-    std::set<std::pair<uint32_t, uint64_t>> inUse;
-    for (const auto& partition : case_.windows.inUse)
-        if (const auto volume = ViewPartition(viewAtApply_, partition.first, partition.second, unit_))
-            inUse.insert({volume->drive, volume->extent.start});
     // Each changed row that is a partition to Windows is locked before its
-    // drive's tables are written: by its letter, else by its number.
+    // drive's tables are written: by its letter, else by its number. A lock
+    // is a volume's, that is a partition's of Windows' view; one in use, or
+    // locked already under another name, cannot be taken.
+    const std::set<std::pair<uint32_t, uint32_t>> inUse(case_.windows.inUse.begin(),
+                                                        case_.windows.inUse.end());
     std::map<uint32_t, std::vector<const Change*>> byDrive;
     for (const Change& change : changes)
         if (!change.label && change.writes && change.due != Due::Refuse)
             byDrive[facts[change.row].drive].push_back(&change);
     for (const auto& [drive, list] : byDrive) {
         bool surely = false, maybe = false;
-        std::set<std::pair<uint32_t, uint64_t>> lockedSurely, locked;
+        std::set<std::pair<uint32_t, uint32_t>> lockedSurely, locked;
         for (const Change* change : list) {
             const bool sure = change->due == Due::Land;
-            std::optional<uint32_t> number;
+            std::pair<uint32_t, uint32_t> volume{drive, 0};
             for (const DeviceMapEntry& entry : rows.DeviceMap())
-                if (entry.row == change->row) number = entry.partition;
-            if (!number) continue;
-            std::optional<NamedVolume> volume;
-            if (const char letter = RowLetter(rows, change->row))
-                volume = VolumeNamed(namesAtApply_, letter, viewAtApply_, unit_);
-            else
-                volume = ViewPartition(viewAtApply_, drive, *number, unit_);
-            if (!volume) continue;  // nothing mounted there: nothing to lock
-            const std::pair<uint32_t, uint64_t> key{volume->drive, volume->extent.start};
-            if (inUse.count(key)) {
+                if (entry.row == change->row) volume.second = entry.partition;
+            if (volume.second == 0) continue;  // no partition to Windows
+            if (const char letter = RowLetter(rows, change->row)) {
+                const auto name = namesAtApply_.find(letter);
+                if (name == namesAtApply_.end() || !ParseTarget(name->second, volume.first, volume.second))
+                    continue;
+            }
+            // Nothing mounted there: nothing to lock.
+            if (!ViewPartition(viewAtApply_, volume.first, volume.second, unit_)) continue;
+            if (inUse.count(volume)) {
                 // Ten tries, nine pauses between them.
                 pausesAtLeast_ += sure ? 9 : 0;
                 pausesAtMost_ += 9;
@@ -159,13 +158,12 @@ void Checker::LockDrives(const PartitionRows& rows, const std::vector<RowFacts>&
                 maybe = true;
                 continue;
             }
-            // Locked under another name already: it cannot be opened again.
-            if (locked.count(key)) {
-                surely = surely || (sure && lockedSurely.count(key));
+            if (locked.count(volume)) {
+                surely = surely || (sure && lockedSurely.count(volume));
                 maybe = true;
             }
-            locked.insert(key);
-            if (sure) lockedSurely.insert(key);
+            locked.insert(volume);
+            if (sure) lockedSurely.insert(volume);
         }
         if (surely)
             lockedOut_.insert(drive);

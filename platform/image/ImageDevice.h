@@ -14,11 +14,12 @@ namespace quorvane {
 
 class ImagePlatform;
 
-// Where a volume handle's bytes lie: `base` and `length` in `file`, and the
-// volume's place on its disk (the key of its lock).
+// Which volume a volume handle is on: partition `partition` of `drive` in
+// Windows' numbering (the key of its lock; two partitions of one start are
+// two volumes all the same).
 struct VolumeRegion {
     uint32_t drive = 0;
-    uint64_t diskOffset = 0;  // where the partition starts on its disk
+    uint32_t partition = 0;
 };
 
 class ImageDevice : public SectorDevice {

@@ -12,7 +12,11 @@ std::unique_ptr<ImageFile> ImageFile::Open(const ImageSource& source, bool writa
     }
     auto mode = std::ios::binary | std::ios::in;
     if (writable) mode |= std::ios::out;
-    file->stream_ = std::make_unique<std::fstream>(source.path, mode);
+    // Unbuffered, as a raw disk handle is: each read takes the sectors asked
+    // for, not the stream's buffer around them.
+    file->stream_ = std::make_unique<std::fstream>();
+    file->stream_->rdbuf()->pubsetbuf(nullptr, 0);
+    file->stream_->open(source.path, mode);
     if (!file->stream_->is_open()) return nullptr;
     file->stream_->seekg(0, std::ios::end);
     const auto end = file->stream_->tellg();

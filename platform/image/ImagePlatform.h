@@ -208,7 +208,7 @@ class ImagePlatform : public Platform {
     // The bytes the volume's handle shows, and where in them it starts;
     // nullptr for a BitLocker volume that is not unlocked.
     std::unique_ptr<ImageFile> OpenVolumeBytes(const VolumeLocation& volume, bool writable, uint64_t& base);
-    bool Locked(const VolumeLocation& volume) const { return locks_.count({volume.drive, volume.offset}) != 0; }
+    bool Locked(const VolumeLocation& volume) const { return locks_.count({volume.drive, volume.partition}) != 0; }
     std::unique_ptr<SectorDevice> VolumeDevice(const VolumeLocation& volume, char letter, bool writable);
 
     std::map<uint32_t, DriveLayout> views_;
@@ -216,7 +216,7 @@ class ImagePlatform : public Platform {
     std::set<std::pair<uint32_t, uint32_t>> inUse_;
     std::optional<std::pair<uint32_t, uint32_t>> systemPartition_;
     std::map<std::pair<uint32_t, uint32_t>, ImageSource> unlockedViews_;
-    std::set<std::pair<uint32_t, uint64_t>> locks_;  // by drive and offset
+    std::set<std::pair<uint32_t, uint32_t>> locks_;  // by drive and Windows' partition number
     std::vector<uint32_t> pauses_;
     std::set<uint32_t> sizeUnknown_;
     std::set<uint32_t> removable_;

@@ -113,7 +113,7 @@ std::unique_ptr<SectorDevice> ImagePlatform::VolumeDevice(const VolumeLocation& 
     const auto fat = Fat32Volume::Open(*file, {base, length});
     const uint64_t reachable = fat ? fat->ReservedBytes() : length;
     return std::make_unique<ImageDevice>(*this, std::move(file), static_cast<int>(volume.drive), letter, base,
-                                         length, reachable, VolumeRegion{volume.drive, volume.offset});
+                                         length, reachable, VolumeRegion{volume.drive, volume.partition});
 }
 
 // A volume locked through one handle cannot be opened through another.
@@ -142,17 +142,13 @@ std::unique_ptr<SectorDevice> ImagePlatform::OpenVolumeToLock(const VolumeName& 
 // FSCTL_LOCK_VOLUME fails while files on the volume are open or another
 // handle holds the lock (ERROR_ACCESS_DENIED).
 bool ImagePlatform::TakeVolumeLock(const VolumeRegion& region) {
-    if (locks_.count({region.drive, region.diskOffset})) return false;
-    for (const auto& [drive, partition] : inUse_) {
-        const auto volume = LocatePartition(drive, partition);
-        if (volume && volume->drive == region.drive && volume->offset == region.diskOffset) return false;
-    }
-    locks_.insert({region.drive, region.diskOffset});
+    if (locks_.count({region.drive, region.partition}) || inUse_.count({region.drive, region.partition})) return false;
+    locks_.insert({region.drive, region.partition});
     return true;
 }
 
 void ImagePlatform::ReleaseVolumeLock(const VolumeRegion& region) {
-    locks_.erase({region.drive, region.diskOffset});
+    locks_.erase({region.drive, region.partition});
 }
 
 void ImagePlatform::Pause(uint32_t milliseconds) {
