@@ -15,7 +15,14 @@ std::vector<PlanLock> LocksOfRows(const PartitionRows& rows, const std::vector<i
             lock.name.letter = RowLetter(rows, row);
             lock.name.drive = entry.drive;
             lock.name.partition = entry.partition;
-            locks.push_back(lock);
+            // Two rows under one letter (two entries of one start) are one
+            // volume: a second open of it would meet the first one's lock.
+            const bool sameVolume = std::any_of(locks.begin(), locks.end(), [&lock](const PlanLock& l) {
+                return lock.name.letter != 0 ? l.name.letter == lock.name.letter
+                                             : l.name.letter == 0 && l.name.drive == lock.name.drive &&
+                                                   l.name.partition == lock.name.partition;
+            });
+            if (!sameVolume) locks.push_back(lock);
         }
     }
     return locks;

@@ -178,6 +178,20 @@ TEST(WindowsView, VolumesAreLockedBeforeTheirEntriesChange) {
     EXPECT_TRUE(volume->LockVolume());
 }
 
+// Two entries of one start are one volume under one letter: it is locked
+// once (a second open would meet the first one's lock and fail).
+TEST(WindowsView, OneVolumeOfTwoEntriesIsLockedOnce) {
+    TempDir dir;
+    const std::string image = TwoVolumes(dir);
+    WriteEntry(image, 0, 3, 0, 0x0C, 83968, 81920);
+    const auto before = ImageBytes(image);
+    ProgramRun run({image});
+    run.platform.SetLayoutAnswered(false);  // Windows' view would differ: the tables stand alone
+    EXPECT_EQ(run.Command({"/F", "0C", "1C"}), ExitDone);
+    EXPECT_EQ(run.platform.CountCalls(PlatformCall::LockVolume), 1u);
+    ExpectImage(before, image, {{IdByte(0, 1), {0x1C}}, {IdByte(0, 3), {0x1C}}});
+}
+
 // The Windows volume (with its page file), the system partition the firmware
 // boots from and the EFI system partition of the disk holding Windows: their
 // IDs and types are refused everywhere, their labels may change.
