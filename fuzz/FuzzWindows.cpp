@@ -127,7 +127,8 @@ void Checker::LockDrives(const PartitionRows& rows, const std::vector<RowFacts>&
     // Each changed row that is a partition to Windows is locked before its
     // drive's tables are written: by its letter, else by its number. A lock
     // is a volume's, that is a partition's of Windows' view; one in use, or
-    // locked already under another name, cannot be taken.
+    // locked already under another name, cannot be taken. One name is
+    // opened and locked once, however many changed rows it stands for.
     const std::set<std::pair<uint32_t, uint32_t>> inUse(case_.windows.inUse.begin(),
                                                         case_.windows.inUse.end());
     std::map<uint32_t, std::vector<const Change*>> byDrive;
@@ -137,13 +138,16 @@ void Checker::LockDrives(const PartitionRows& rows, const std::vector<RowFacts>&
     for (const auto& [drive, list] : byDrive) {
         bool surely = false, maybe = false;
         std::set<std::pair<uint32_t, uint32_t>> lockedSurely, locked;
+        std::set<std::pair<char, std::pair<uint32_t, uint32_t>>> names;
         for (const Change* change : list) {
             const bool sure = change->due == Due::Land;
             std::pair<uint32_t, uint32_t> volume{drive, 0};
             for (const DeviceMapEntry& entry : rows.DeviceMap())
                 if (entry.row == change->row) volume.second = entry.partition;
             if (volume.second == 0) continue;  // no partition to Windows
-            if (const char letter = RowLetter(rows, change->row)) {
+            const char letter = RowLetter(rows, change->row);
+            if (!names.insert({letter, letter ? std::pair<uint32_t, uint32_t>{} : volume}).second) continue;
+            if (letter) {
                 const auto name = namesAtApply_.find(letter);
                 if (name == namesAtApply_.end() || !ParseTarget(name->second, volume.first, volume.second))
                     continue;

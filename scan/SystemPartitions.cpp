@@ -63,11 +63,18 @@ void MarkSystemPartitions(Platform& platform, PartitionRows& rows) {
     for (const std::string& pageFile : platform.PageFiles()) letters.insert(LetterOfPath(pageFile));
     letters.erase(0);
     std::set<uint32_t> windowsDrives;
-    for (int row = 0; row < rows.Count(); ++row) {
-        const char letter = RowLetter(rows, row);
-        if (letter == 0 || !letters.count(letter)) continue;
-        Mark(rows, row);
-        if (letter == windows) windowsDrives.insert(rows.Side(row).drive);
+    // By the volume's extent, not the row's letter: a volume may have two
+    // letters, and the row shows only one of them.
+    for (const char letter : letters) {
+        const VolumeExtent extent = platform.FirstDiskExtent(letter);
+        if (extent.startingOffset == 0) continue;  // the query failed
+        for (int row = 0; row < rows.Count(); ++row) {
+            const RowSideEntries& side = rows.Side(row);
+            if (side.drive != extent.diskNumber || static_cast<int64_t>(side.partitionStart) != extent.startingOffset)
+                continue;
+            Mark(rows, row);
+            if (letter == windows && !side.otherScheme) windowsDrives.insert(side.drive);
+        }
     }
     MarkSystemPartition(platform, rows);
     for (int row = 0; row < rows.Count(); ++row) {

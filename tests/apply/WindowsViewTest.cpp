@@ -233,6 +233,15 @@ TEST(WindowsView, PartitionsThatKeepWindowsRunningAreNeverChanged) {
     uefi.OpenWindow();
     EXPECT_TRUE(uefi.Rows().Side(1).keepsWindowsRunning);
     EXPECT_EQ(ModifyRow(uefi.Rows(), 1, {"0700", "", "", true}), FailureCause::KeepsWindowsRunning);
+
+    // The Windows volume under a second letter: the row shows W, and is
+    // still the volume C: names.
+    ProgramRun twoLetters({mbr});
+    twoLetters.platform.SetWindowsOn(0, 1);
+    ASSERT_TRUE(twoLetters.platform.DefineDosDevice('W', "\\Device\\Harddisk0\\Partition1"));
+    twoLetters.OpenWindow();
+    EXPECT_EQ(twoLetters.Rows().Cell(0, ColumnLetter), "W");
+    EXPECT_TRUE(twoLetters.Rows().Side(0).keepsWindowsRunning);
 }
 
 TEST(WindowsView, PageFilesAndTheWindowsDirectoryNameTheirVolumes) {
