@@ -90,6 +90,7 @@ TEST(FuzzReplay, SeedsBuildTheirDisksAndKeepEveryPromise) {
         {"volume-in-use", {4, 3, 1, ExitNotApplied, 1}},
         {"system-partition", {6, 2, 1, ExitNotApplied, 1}},
         {"stale-layout", {4, 1, 0, ExitNotApplied, 0}},
+        {"stale-layout-length", {4, 1, 0, ExitNotApplied, 0}},
         {"stale-layout-unanswered", {4, 1, 1, ExitDone, 1}},
         {"removable-hide", {6, 1, 1, ExitDone, 1}},  // written, and told
         // Hiding and showing: the MBR twins, GPT bits 62 and 63, the menu.
