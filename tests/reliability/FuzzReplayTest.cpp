@@ -89,6 +89,7 @@ TEST(FuzzReplay, SeedsBuildTheirDisksAndKeepEveryPromise) {
         // read the layout, and the same where Windows does not answer.
         {"volume-in-use", {4, 3, 1, ExitNotApplied, 1}},
         {"system-partition", {6, 2, 1, ExitNotApplied, 1}},
+        {"system-partition-mbr", {3, 1, 0, ExitNotApplied, 0}},  // EF of the disk Windows runs from
         {"stale-layout", {4, 1, 0, ExitNotApplied, 0}},
         {"stale-layout-length", {4, 1, 0, ExitNotApplied, 0}},
         {"stale-layout-unanswered", {4, 1, 1, ExitDone, 1}},
