@@ -306,8 +306,12 @@ ScanReport ScanDisks(Platform& platform, PartitionRows& rows, TableCache* cache)
         const std::optional<DriveLayout> layout = platform.QueryDriveLayout(drive);
         if (layout) layouts[drive] = *layout;
         DriveWalk walk(rows, *device, drive, identity, logicalEntries);
+        const int firstRow = rows.Count();
         // Rows stop at RowCapacity: what would not fit is left out.
         report.rowsFull = !walk.Walk(mbr, layout);
+        // A hybrid MBR's GPT is read at its protective entry: the rows of the
+        // slots before it take the disk's whole identity too.
+        for (int row = firstRow; row < rows.Count(); ++row) rows.MutableSide(row).disk = walk.Identity();
         report.drives.push_back({drive, walk.Identity()});
         if (walk.ReadFailed()) report.unreadDrives.push_back(drive);
     }

@@ -33,9 +33,11 @@ Entry SlotEntry(const SectorBytes& sector, int slot) {
     return {entry[4], Le32(entry + 8), Le32(entry + 12)};
 }
 
-std::optional<SectorBytes> ReadWholeSector(ImageFile& image, uint64_t position) {
+// The first 512 bytes of the logical sector (of `unit` bytes) at `position`,
+// where that whole sector lies on the disk (rules 7 and 8).
+std::optional<SectorBytes> ReadWholeSector(ImageFile& image, uint64_t position, uint64_t unit) {
     SectorBytes sector{};
-    if (!LiesWholeOnDisk(position, Sector, image.Size())) return std::nullopt;
+    if (!LiesWholeOnDisk(position, unit, image.Size())) return std::nullopt;
     if (image.ReadAt(position, sector.data(), Sector) != Sector) return std::nullopt;
     return sector;
 }
@@ -63,8 +65,8 @@ std::optional<SectorBytes> ReadWholeSector(ImageFile& image, uint64_t position) 
 //    05 or 0F; a link of 0 ends the chain.
 // 6. A chain ends at a sector Windows has read as a table already on this disk:
 //    sector 0 (the MBR) or an EBR seen before, so a looping chain ends.
-// 7. A table sector that does not lie whole on the disk cannot be read
-//    (ERROR_SECTOR_NOT_FOUND): a disk without a whole MBR has no partitions,
+// 7. A table sector (a whole logical sector) that does not lie whole on the
+//    disk cannot be read (ERROR_SECTOR_NOT_FOUND): a disk without a whole MBR has no partitions,
 //    and a chain ends at such an EBR.
 // 8. Every LBA counts in the drive's logical sectors (512 or 4096 bytes).
 // 9. On a GPT disk the partitions are the entries of the GPT whose type GUID
@@ -102,7 +104,7 @@ void AddTableSector(const SectorBytes& sector, uint64_t base, uint64_t unit, std
 void AddChain(ImageFile& image, uint64_t chainStart, uint64_t unit, std::set<uint64_t>& tablesRead,
               std::vector<LayoutEntry>& entries) {
     for (uint64_t ebr = chainStart; tablesRead.insert(ebr).second;) {  // rule 6
-        const auto sector = ReadWholeSector(image, ebr);
+        const auto sector = ReadWholeSector(image, ebr, unit);
         if (!sector) return;  // rule 7
         const Entry logical = SlotEntry(*sector, 0);
         entries.push_back(logical.type == 0x00 ? LayoutEntry{} : MbrEntry(logical, ebr, unit));  // rule 4
@@ -124,7 +126,7 @@ uint64_t Le64(const uint8_t* p) {
 // 72, count 80, entry size 84, array CRC 88), entries of 128 bytes times a
 // power of two no larger than a sector, at most 1 MiB of them.
 std::optional<std::vector<uint8_t>> GptArray(ImageFile& image, uint64_t lba, uint64_t unit, uint32_t& entrySize) {
-    const auto read = ReadWholeSector(image, lba * unit);
+    const auto read = ReadWholeSector(image, lba * unit, unit);
     if (!read || std::string_view(reinterpret_cast<const char*>(read->data()), 8) != "EFI PART") return std::nullopt;
     SectorBytes header = *read;
     const uint32_t headerSize = Le32(&header[12]), headerCrc = Le32(&header[16]);
@@ -171,7 +173,7 @@ void AddGptPartitions(ImageFile& image, uint64_t unit, std::vector<LayoutEntry>&
 
 DriveLayout ReadWindowsLayout(ImageFile& image, uint64_t unit) {
     DriveLayout layout;
-    const auto mbr = ReadWholeSector(image, 0);
+    const auto mbr = ReadWholeSector(image, 0, unit);
     if (!mbr) return layout;  // rule 7: no table at all
     int protective = 0, others = 0;
     for (int slot = 0; slot < 4; ++slot) {

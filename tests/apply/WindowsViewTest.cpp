@@ -67,9 +67,16 @@ TEST(WindowsView, HybridMbrIsAddressedByTheRowsOfTheTableWindowsReads) {
     EXPECT_EQ(gptCode.Command({"/M", "1", "1", "0C01"}), ExitNotApplied);
     ExpectImage(before, image, {});
     ProgramRun id({image});
+    id.platform.SetUndoFolder(dir.File("undo"));
     EXPECT_EQ(id.Command({"/M", "1", "1", "0C"}), ExitDone);
     ExpectImage(before, image, {{IdByte(0, 0), {0x0C}}});
     EXPECT_NE(SgdiskVerify(image, 512).value_or("").find("No problems found"), std::string::npos);
+    // The disk is the GPT's, whichever slot the row's entry lies in: /U
+    // finds it by its GUID and puts the byte back.
+    ProgramRun undo({image});
+    undo.platform.SetUndoFolder(dir.File("undo"));
+    EXPECT_EQ(undo.Command({"/U", id.session.UndoFile()}), ExitDone);
+    ExpectImage(before, image, {});
 
     // The GPT's rows are never changed, whatever the command names.
     before = ImageBytes(image);
