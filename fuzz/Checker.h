@@ -85,7 +85,7 @@ inline std::string FieldAt(const MemoryImage& image, uint64_t position) {
 }
 
 // The FAT32 volume Windows sees in a partition of an image, by the checker's
-// own reading of the FAT specification.
+// own reading of Microsoft's FAT32 white paper.
 struct WindowsVolume {
     const MemoryImage* image;
     std::optional<FatVolume> fat;

@@ -1,6 +1,6 @@
 // The checker's own reading of what Windows makes of a FAT32 volume: whether
 // it mounts it, its serial number, the label it reports, and what a label
-// change does to it. Written from the FAT specification alone, apart from the
+// change does to it. Written from Microsoft's FAT32 white paper alone, apart from the
 // program and from the image backend's model of the FAT driver, so a fault
 // in either shows as a disagreement.
 #pragma once
@@ -21,9 +21,9 @@ struct FatVolume {
 };
 
 // The volume Windows mounts as FAT32 in the partition at `start`, `length`
-// bytes long: a BPB with the values the specification allows, a reserved
+// bytes long: a BPB with the values the white paper allows, a reserved
 // area, a FAT, room in the partition, and at least 65525 clusters (the
-// specification's "FAT Type Determination": the cluster count alone makes
+// white paper's "FAT Type Determination": the cluster count alone makes
 // a volume FAT32).
 std::optional<FatVolume> MountFat32(const MemoryImage& image, uint64_t start, uint64_t length);
 

@@ -41,20 +41,33 @@ std::vector<std::string> CheckUndoFileOfRun(const std::vector<uint8_t>& file,
 
 namespace {
 
+// /U (or /N /U) with `file` on the disks, as the program runs it.
+struct RestoreRun {
+    RestoreRun(const std::vector<ImageSource>& sources, uint32_t unit, bool layoutAnswered,
+               const std::vector<uint8_t>& file, bool dry)
+        : platform(sources), session(platform, shell) {
+        platform.SetSectorSize(unit);
+        platform.SetLayoutAnswered(layoutAnswered);
+        platform.PutUndoFileInMemory("run.qvundo", file);
+        std::vector<std::string> parameters{"/U", "run.qvundo"};
+        if (dry) parameters.insert(parameters.begin(), "/N");
+        session.Start(parameters);
+        session.OnClose();
+    }
+    ImagePlatform platform;
+    QuietShell shell;
+    Session session;
+};
+
 // /N /U on the disks: it must leave them, and every other file, as they are.
 std::optional<RunPlan> PlanRestoreUnderN(const std::vector<uint8_t>& file,
                                          const std::vector<ImageSource>& sources,
                                          const std::vector<SharedMemoryImage>& before, uint32_t unit,
                                          bool layoutAnswered, int& exitCode,
                                          std::vector<std::string>& violations) {
-    ImagePlatform platform(sources);
-    platform.SetSectorSize(unit);
-    platform.SetLayoutAnswered(layoutAnswered);
-    platform.PutUndoFileInMemory("run.qvundo", file);
-    QuietShell shell;
-    Session session(platform, shell);
-    session.Start({"/N", "/U", "run.qvundo"});
-    session.OnClose();
+    RestoreRun run(sources, unit, layoutAnswered, file, true);
+    ImagePlatform& platform = run.platform;
+    const Session& session = run.session;
     exitCode = session.ExitCode();
     for (const PlatformCall call :
          {PlatformCall::Write, PlatformCall::SetVolumeLabel, PlatformCall::SaveUndoFile,
@@ -163,15 +176,9 @@ RestoreStage RestoreAfterRun(const std::vector<uint8_t>& saved, const std::vecto
     const std::optional<RunPlan> dryPlan =
         dryFirst ? PlanRestoreUnderN(file, sources, before, unit, layoutAnswered, dryExit, stage.violations)
                  : std::nullopt;
-    ImagePlatform platform(sources);
-    platform.SetSectorSize(unit);
-    platform.SetLayoutAnswered(layoutAnswered);
-    platform.PutUndoFileInMemory("run.qvundo", file);
-    QuietShell shell;
-    Session session(platform, shell);
-    session.Start({"/U", "run.qvundo"});
-    session.OnClose();
-    stage.exitCode = session.ExitCode();
+    RestoreRun run(sources, unit, layoutAnswered, file, false);
+    const ImagePlatform& platform = run.platform;
+    stage.exitCode = run.session.ExitCode();
     for (std::string& violation : JudgeRestore(plan, drives, before, platform.Calls(), stage.exitCode))
         stage.violations.push_back(std::move(violation));
     if (dryPlan) MatchRestorePlan(*dryPlan, dryExit, plan, disks, platform, stage);

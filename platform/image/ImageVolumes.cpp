@@ -6,10 +6,9 @@
 
 namespace quorvane {
 
-// The FAT driver's reading of a volume, written from the FAT specification
-// (Microsoft's "FAT32 File System Specification", version 1.03) alone: the
-// backend is one of the checks of the program's own FAT code, so it shares
-// none of it, not even its offsets.
+// The FAT driver's reading of a volume, written from Microsoft's FAT32
+// white paper (version 1.03) alone: the backend is one of the checks of the
+// program's own FAT code, so it shares none of it, not even its offsets.
 namespace {
 
 // The BIOS parameter block of the boot sector, and the FAT32 extension.
@@ -45,7 +44,7 @@ constexpr uint8_t StandsForE5 = 0x05;
 
 constexpr uint32_t FatEndOfChain = 0x0FFFFFF8;
 
-// "FAT Type Determination" in the specification: the count of data
+// "FAT Type Determination" in the white paper: the count of data
 // clusters alone decides the type, never the "FAT32" text of the boot
 // sector: below 4085 FAT12, below 65525 FAT16, else FAT32.
 constexpr uint64_t LeastFat32Clusters = 65525;
@@ -94,7 +93,7 @@ std::optional<Fat32Volume> Fat32Volume::Open(ImageFile& image, const PartitionEx
     if (!LiesWholeOnDisk(extent.offset, sizeof boot, image.Size()) ||
         image.ReadAt(extent.offset, boot, sizeof boot) != sizeof boot)
         return std::nullopt;
-    // The values the specification allows; the FAT driver mounts nothing
+    // The values the white paper allows; the FAT driver mounts nothing
     // else, nor a volume without a reserved area and a FAT, nor one that
     // counts more sectors than its partition holds.
     const uint32_t bytesPerSector = Le16(&boot[BytesPerSectorAt]);
